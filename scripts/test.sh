@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the whole suite (window tests
+# offscreen, the desktop smoke tests under a virtual X server), then the window-free layers
+# again with AddressSanitizer and UndefinedBehaviorSanitizer, and the settings reader fuzzer
+# for a bounded time.
+#   WENDRIX_WERROR=ON     warnings are errors (CI)
+#   WENDRIX_QUICK=1       skip the sanitizer build and the fuzzer
+#   WENDRIX_FUZZ_SECONDS  how long the fuzzer runs (default 30)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+BUILD_DIR=${WENDRIX_BUILD_DIR:-build}
+WENDRIX_BUILD_DIR=$BUILD_DIR scripts/build.sh
+(cd "$BUILD_DIR" && xvfb-run -a -s "-screen 0 1280x1024x24" \
+   ctest --output-on-failure --timeout 300 -j2 </dev/null)
+
+if [ "${WENDRIX_QUICK:-0}" != 1 ]; then
+  SAN_DIR=${BUILD_DIR}-sanitize
+  CC=clang CXX=clang++ WENDRIX_BUILD_DIR=$SAN_DIR scripts/build.sh \
+    -DWENDRIX_GUI=OFF -DWENDRIX_BENCH=OFF -DWENDRIX_SANITIZE=ON -DWENDRIX_FUZZ=ON \
+    -DCMAKE_BUILD_TYPE=Debug
+  (cd "$SAN_DIR" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 300 -j2 </dev/null)
+  if [ -x "$SAN_DIR/tests/fuzz/settings_reader_fuzz" ]; then
+    corpus=$(mktemp -d)
+    trap 'rm -rf "$corpus"' EXIT
+    "$SAN_DIR/tests/fuzz/settings_reader_fuzz" -max_total_time="${WENDRIX_FUZZ_SECONDS:-30}" \
+      -max_len=4096 -print_final_stats=0 "$corpus" tests/fuzz/corpus 2>&1 | tail -n 3
+    echo "settings reader fuzzing: 1 passed, 0 failed"
+  fi
+fi

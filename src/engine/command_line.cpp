@@ -1,0 +1,1 @@
+#include "engine/command_line.h"

@@ -1,0 +1,1 @@
+#include "engine/entry_processing.h"

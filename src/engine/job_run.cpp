@@ -1,0 +1,1 @@
+#include "engine/job_run.h"

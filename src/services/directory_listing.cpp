@@ -1,0 +1,1 @@
+#include "services/directory_listing.h"

@@ -1,0 +1,36 @@
+// Directory listing, folder creation and path probing.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace wendrix {
+
+inline constexpr int EntryKindNone = 0;
+inline constexpr int EntryKindFile = 1;
+inline constexpr int EntryKindFolder = 2;
+
+inline constexpr std::int64_t ProbeMissing = -1;
+inline constexpr std::int64_t ProbeFolder = -2;
+
+struct Listing;  // an open listing of one folder, owned by the caller until ListingClose
+
+// Lists folder_path's entries whose names match pattern ("" or "*.*": every entry, "." and ".."
+// included), sorted by name with ASCII case folded, ties by bytes. nullptr when the folder
+// cannot be listed; an empty Listing when nothing matches. When the pattern holds a separator,
+// the search text (folder + "/" + pattern) is split at its last one.
+Listing* ListingOpen(const std::string& folder_path, const std::string& pattern);
+bool ListingNext(Listing* listing);
+std::string ListingEntryName(const Listing* listing);
+int ListingEntryKind(const Listing* listing);  // a link to a folder is a folder
+void ListingClose(Listing* listing);
+
+// Creates one folder level (trailing blanks and separators dropped); false when it fails.
+bool MakeFolder(const std::string& path);
+
+// Size of an existing file, ProbeFolder for a folder, ProbeMissing otherwise.
+std::int64_t ProbePath(const std::string& path);
+
+}  // namespace wendrix

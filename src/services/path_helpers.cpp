@@ -1,0 +1,1 @@
+#include "services/path_helpers.h"

@@ -1,0 +1,39 @@
+// Path and text helpers: splitting a path into folder, name and extension, the well-known
+// folders of the user and the program, and counting and replacing text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace wendrix {
+
+// The path up to and including its last "\" or "/" (the scan stops at the first "|"; a leading
+// double quote is skipped). Empty when there is no separator.
+std::string FolderPart(std::string_view path);
+
+// The name after the last separator, ending at the first double quote; with without_extension
+// set, cut before the extension's dot as ExtensionPart sees it.
+std::string NamePart(std::string_view path, bool without_extension);
+
+// The extension of the name, without its dot; empty when the name has none.
+std::string ExtensionPart(std::string_view path);
+
+// $HOME (else the passwd entry) with a trailing "/", or "".
+std::string UserHomeFolder();
+
+// $TMPDIR (else /tmp) in canonical form with a trailing "/", or "" when it does not exist.
+std::string TempFolder();
+
+// The full path of the running executable.
+std::string ProgramFilePath();
+
+// FolderPart of ProgramFilePath, ending with "/".
+std::string ProgramFolder();
+
+// Every non-overlapping occurrence, left to right, replaced; inserted text is never searched.
+std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement);
+
+// Non-overlapping occurrences of search in text; 0 when either is empty.
+int CountOccurrences(std::string_view text, std::string_view search);
+
+}  // namespace wendrix

@@ -1,0 +1,1 @@
+#include "services/program_runner.h"

@@ -1,0 +1,75 @@
+// The program runner: starts a child program, optionally with its standard output on a pipe,
+// and lets the caller follow it until it has ended and its output is drained.
+#pragma once
+
+#include <poll.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace wendrix {
+
+// Flag bits of ChildStart.
+inline constexpr std::uint32_t ChildWait = 1;
+inline constexpr std::uint32_t ChildHidden = 2;
+inline constexpr std::uint32_t ChildKeep = 4;
+inline constexpr std::uint32_t ChildPipeOutput = 8;
+inline constexpr std::uint32_t ChildPipeInput = 16;
+inline constexpr std::uint32_t ChildPipeError = 32;
+inline constexpr std::uint32_t ChildConnect = 64;
+
+struct ChildRecord;
+
+// 0: not started; 1: started, nothing kept; anything else: a ChildRecord*.
+using ChildHandle = std::uintptr_t;
+inline constexpr ChildHandle kChildNotStarted = 0;
+inline constexpr ChildHandle kChildStartedUnkept = 1;
+
+inline ChildRecord* AsChildRecord(ChildHandle handle) {
+  return handle > kChildStartedUnkept ? reinterpret_cast<ChildRecord*>(handle) : nullptr;
+}
+
+// What a child started with a pipe gets for the streams that are not piped, and whether it
+// leads a process group of its own. -1 means the program's own descriptor.
+struct ChildStdio {
+  int input = -1;
+  int error = -1;
+  bool own_process_group = false;
+};
+
+// Process-wide: the console sets this when it opens; ChildStart uses it for every child that
+// has at least one pipe.
+void SetChildStdio(const ChildStdio& stdio);
+ChildStdio CurrentChildStdio();
+
+// Starts program with the argument words args (argv[1..]); a program without "/" is looked up
+// in PATH. folder "" keeps the current folder. Returns 0 when the program cannot be started.
+ChildHandle ChildStart(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& folder, std::uint32_t flags);
+
+// 1 while the child runs, and after its end while unread output waits in the pipe; else 0.
+int ChildRunning(ChildRecord* record);
+
+// Bytes waiting in the output pipe right now; never blocks.
+std::int32_t ChildOutputAvailable(ChildRecord* record);
+
+// Reads until count bytes have come or the pipe is closed; returns the bytes delivered.
+std::int32_t ChildReadOutput(ChildRecord* record, char* buffer, std::int32_t count);
+
+// Releases the record; a child still running goes on (and is reaped once it ends).
+void ChildClose(ChildRecord* record);
+
+// The child's process id (for signalling it), or -1.
+int ChildProcessId(ChildRecord* record);
+
+enum class ChildActivity { kOutput, kEnded, kTimeout, kExtra };
+
+// Blocks until output waits (only when watch_output is set), the child has ended, one of the
+// extra descriptors reports an event (their revents are filled in), or timeout_ms passed.
+// Never spins.
+ChildActivity ChildWaitActivity(ChildRecord* record, int timeout_ms,
+                                std::span<pollfd> extra = {}, bool watch_output = true);
+
+}  // namespace wendrix

@@ -1,0 +1,1 @@
+// ui/main_window

@@ -1,0 +1,104 @@
+// A stand-in for the commands a job run starts. Its arguments are a sequence of operations,
+// carried out in order:
+//   args            print every remaining argument, each followed by "\n"
+//   args0           print every remaining argument, each followed by a NUL byte
+//   bytes N         write N bytes (a repeating 0..255 pattern) to standard output
+//   text T          write T to standard output
+//   stderr T        write T to standard error
+//   sleep MS        sleep MS milliseconds
+//   background MS T fork a child that keeps standard output open, sleeps MS and writes T
+//   fds             print the numbers of the open descriptors, one per line
+//   isdir P         print "yes" or "no": whether P is a folder
+//   cat             copy standard input to standard output until its end
+//   line            copy one line of standard input to standard output
+//   pgrp            print "same" or "own": whether this process leads its own process group
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+void WriteAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, data, length);
+    if (n <= 0) return;
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+}
+
+void WriteText(int fd, const std::string& text) { WriteAll(fd, text.data(), text.size()); }
+
+void SleepMs(long ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string op = argv[i];
+    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
+    if (op == "args" || op == "args0") {
+      const char end = op == "args" ? '\n' : '\0';
+      for (++i; i < argc; ++i) {
+        WriteText(1, argv[i]);
+        WriteAll(1, &end, 1);
+      }
+    } else if (op == "bytes") {
+      long count = std::strtol(next().c_str(), nullptr, 10);
+      std::vector<char> chunk(65536);
+      for (size_t k = 0; k < chunk.size(); ++k) chunk[k] = static_cast<char>(k & 0xFF);
+      while (count > 0) {
+        size_t n = static_cast<size_t>(std::min<long>(count, static_cast<long>(chunk.size())));
+        WriteAll(1, chunk.data(), n);
+        count -= static_cast<long>(n);
+      }
+    } else if (op == "text") {
+      WriteText(1, next());
+    } else if (op == "stderr") {
+      WriteText(2, next());
+    } else if (op == "sleep") {
+      SleepMs(std::strtol(next().c_str(), nullptr, 10));
+    } else if (op == "background") {
+      long ms = std::strtol(next().c_str(), nullptr, 10);
+      std::string text = next();
+      if (fork() == 0) {
+        SleepMs(ms);
+        WriteText(1, text);
+        _exit(0);
+      }
+    } else if (op == "fds") {
+      std::vector<int> fds;
+      if (DIR* dir = opendir("/proc/self/fd")) {
+        while (dirent* e = readdir(dir)) {
+          if (e->d_name[0] == '.') continue;
+          int fd = std::atoi(e->d_name);
+          if (fd != dirfd(dir)) fds.push_back(fd);
+        }
+        closedir(dir);
+      }
+      for (int fd : fds) WriteText(1, std::to_string(fd) + "\n");
+    } else if (op == "isdir") {
+      struct stat st {};
+      std::string path = next();
+      WriteText(1, stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "yes\n" : "no\n");
+    } else if (op == "cat" || op == "line") {
+      char c;
+      while (read(0, &c, 1) == 1) {
+        WriteAll(1, &c, 1);
+        if (op == "line" && c == '\n') break;
+      }
+    } else if (op == "pgrp") {
+      WriteText(1, getpgrp() == getpid() ? "own\n" : "same\n");
+    } else {
+      WriteText(2, "wendrix-test-child: unknown operation " + op + "\n");
+      return 2;
+    }
+  }
+  return 0;
+}
