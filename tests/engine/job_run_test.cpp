@@ -212,6 +212,60 @@ TEST(RunJob, DestinationInsideTheRootIsNotEntered) {
   EXPECT_FALSE(fs::exists(dir / "out/alias/A"));  // alias leads back to the Root: not entered
 }
 
+// Real commands from here on: the test child prints what it was handed.
+Settings ChildRun(const std::string& root, const std::string& destination,
+                  const std::string& parameters) {
+  Settings settings = Everything(root, destination);
+  settings.command = testing::TestChild();
+  settings.parameters = parameters;
+  return settings;
+}
+
+TEST(RunJob, MirroredFoldersExistBeforeTheCommandsOfTheirParent) {
+  TempDir dir, out;
+  MakeExampleTree(dir);
+  RecordingConsole console;
+  JobHooks hooks{&console, nullptr};
+  EXPECT_EQ(RunJob(ChildRun(dir.Path(), out.Path(), "isdir %d"), hooks), JobOutcome::kFinished);
+  std::string expected;
+  for (int i = 0; i < 9; ++i) expected += "yes\n";
+  EXPECT_EQ(console.text, expected);
+}
+
+TEST(RunJob, AwkwardNamesReachTheCommandIntact) {
+  TempDir dir;
+  fs::create_directory(dir / "sub dir");
+  // In listing order, so that the expected output is their concatenation.
+  const char* names[] = {"-n", "a \"quoted\" 'name'", "latin1 \xe9\xff", "line\nbreak",
+                         "tab\there"};
+  std::string expected;
+  for (const char* name : names) {
+    WriteFile(dir / "sub dir/" + name, "");
+    expected += dir / "sub dir/" + name + '\0' + dir / "sub dir/" + '\0';
+  }
+  RecordingConsole console;
+  JobHooks hooks{&console, nullptr};
+  Settings settings = ChildRun(dir.Path(), "", "args0 %f %p");
+  settings.process_folders = 0;
+  RunJob(settings, hooks);
+  EXPECT_EQ(console.text, expected);
+}
+
+TEST(RunJob, StopsWhenTheConsoleEnds) {
+  class ClosingConsole : public RecordingConsole {
+    ConsoleState Service() override {
+      return text.empty() ? ConsoleState::kOpen : ConsoleState::kClosed;
+    }
+  } console;
+  TempDir dir;
+  MakeExampleTree(dir);
+  JobHooks hooks{&console, nullptr};
+  Settings settings = ChildRun(dir.Path(), "", "text %n");
+  settings.process_folders = 0;
+  EXPECT_EQ(RunJob(settings, hooks), JobOutcome::kConsoleEnded);
+  EXPECT_EQ(console.text, "r");
+}
+
 // Run as an unprivileged user even under root, for whom no folder is ever locked.
 TEST(RunJob, FolderThatCannotBeListedIsSkippedWithEverythingBelow) {
   TempDir dir;
