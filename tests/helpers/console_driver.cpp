@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
   wendrix::JobHooks hooks;
   hooks.console = &console;
   const wendrix::JobOutcome outcome = wendrix::RunJob(settings, hooks);
-  Append(argv[1], outcome == wendrix::JobOutcome::kFinished ? "run: finished" : "run: console-ended");
+  Append(argv[1],
+         outcome == wendrix::JobOutcome::kFinished ? "run: finished" : "run: console-ended");
   if (outcome != wendrix::JobOutcome::kFinished) return 0;
 
   for (int round = 0; round < 240; ++round) {
@@ -47,7 +48,8 @@ int main(int argc, char** argv) {
     poll(fds.data(), fds.size(), 250);
     const wendrix::ConsoleState state = console.CheckIdle();
     if (state != wendrix::ConsoleState::kOpen) {
-      Append(argv[1], state == wendrix::ConsoleState::kClosed ? "idle: closed" : "idle: interrupted");
+      Append(argv[1],
+             state == wendrix::ConsoleState::kClosed ? "idle: closed" : "idle: interrupted");
       return 0;
     }
   }

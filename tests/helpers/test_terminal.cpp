@@ -12,6 +12,7 @@
 // Like a real emulator it ends when COMMAND ends; then RECORD.done is written with how it ended.
 // RECORD.fds gets the descriptors it was started with, one a line: whoever launched it must
 // not have leaked any beyond 0, 1 and 2.
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -20,8 +21,6 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include <dirent.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -110,9 +109,8 @@ int main(int argc, char** argv) {
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(master, F_SETFL, O_NONBLOCK);
   const int record = open(record_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int control = std::string(argv[2]) == "-"
-                          ? -1
-                          : open(argv[2], O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  const int control =
+      std::string(argv[2]) == "-" ? -1 : open(argv[2], O_RDWR | O_NONBLOCK | O_CLOEXEC);
 
   std::string seen, control_buffer, ending;
   std::size_t wait_from = 0;

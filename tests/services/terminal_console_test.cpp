@@ -143,8 +143,8 @@ struct Job {
 
 TEST(TerminalConsoleOutput, BytesArriveUnchangedButForTheTerminalsLineEnds) {
   FakeTerminal terminal;
-  const std::string bytes = "CR\rLF\nCRLF\r\nUTF-8 \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 " +
-                            Pattern(1 << 20) + "end";
+  const std::string bytes =
+      "CR\rLF\nCRLF\r\nUTF-8 \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 " + Pattern(1 << 20) + "end";
   {
     TerminalConsole console(Through(terminal));
     ASSERT_EQ(console.Open(), 1);
@@ -168,8 +168,8 @@ TEST(TerminalConsoleOutput, LaterRunsWriteIntoTheSameWindowWithNothingBetween) {
   TerminalConsoleOptions options = Through(terminal);
   // Counts the emulator's starts, then becomes it.
   options.launchers = {{"/bin/sh",
-                        {"-c", "echo started >> \"$0\"; shift; exec \"$@\"", starts,
-                         WENDRIX_TEST_TERMINAL, terminal.Record(), terminal.Control()}}};
+                        {"-c", "echo started >> \"$0\"; exec \"$@\"", starts, WENDRIX_TEST_TERMINAL,
+                         terminal.Record(), terminal.Control()}}};
   {
     TerminalConsole console(options);
     Job job({"a.txt"});
@@ -191,8 +191,9 @@ TEST(TerminalConsoleOutput, AFrozenTerminalKeepsTheRunAliveAndLosesNothing) {
     TerminalConsole console(Through(terminal));
     Job job({"a.txt"});
     job.idle = [&] { most_pending = std::max(most_pending, console.Pending()); };
-    EXPECT_EQ(job.Run(console, "text started sleep 1000 bytes 1048576 text end-%n"),
+    EXPECT_EQ(job.Run(console, "text started sleep 200 bytes 1048576 text end-%n"),
               JobOutcome::kFinished);
+    most_pending = std::max(most_pending, console.Pending());
     Drain(console);
     EXPECT_EQ(console.CheckIdle(), ConsoleState::kOpen);
   }
@@ -240,6 +241,17 @@ TEST(TerminalConsoleEnding, CtrlCDuringARunInterruptsTheCommandAndStopsTheRun) {
   const std::string screen = terminal.Screen();
   EXPECT_EQ(screen.find("finished-a"), std::string::npos) << screen;
   EXPECT_EQ(screen.find("started-b"), std::string::npos) << screen;
+}
+
+TEST(TerminalConsoleEnding, CtrlCIsSeenWhileTheTerminalIsFrozen) {
+  FakeTerminal terminal;
+  // More output than the console keeps, so the run waits for the frozen terminal.
+  terminal.Do("wait started\ntype \\x13\nsleep 500\ntype \\x03\n");
+  TerminalConsole console(Through(terminal));
+  Job job({"a.txt"});
+  EXPECT_EQ(job.Run(console, "text started sleep 100 bytes 8388608 text finished-%n"),
+            JobOutcome::kConsoleEnded);
+  EXPECT_EQ(console.Service(), ConsoleState::kInterrupted);
 }
 
 TEST(TerminalConsoleEnding, ClosingTheWindowDuringARunStopsIt) {
@@ -290,8 +302,8 @@ TEST(TerminalConsoleOpening, WithoutARelayTheProgramsOwnStreamsServe) {
     options.relay_path = WENDRIX_CONSOLE_RELAY;
     options.own_output = out[1];
     // One that exits 0 as a server's launcher does, yet no relay ever calls: a bounded wait.
-    options.launchers = server_like ? std::vector<TerminalLauncher>{{"true", {}}}
-                                    : std::vector<TerminalLauncher>{};
+    options.launchers =
+        server_like ? std::vector<TerminalLauncher>{{"true", {}}} : std::vector<TerminalLauncher>{};
     options.relay_wait_ms = 1500;
     TerminalConsole console(options);
     console.Open();
@@ -345,10 +357,14 @@ class OwnTerminalProgram {
   explicit OwnTerminalProgram(const std::string& parameters) {
     WriteFile(job_.root / "a.txt", "");
     WriteFile(job_.root / "b.txt", "");
-    std::vector<std::string> words = {WENDRIX_TEST_TERMINAL,   terminal_.Record(),
-                                      terminal_.Control(),     WENDRIX_TEST_CONSOLE_DRIVER,
-                                      result_,                 job_.root.Path(),
-                                      "*.txt",                 testing::TestChild(),
+    std::vector<std::string> words = {WENDRIX_TEST_TERMINAL,
+                                      terminal_.Record(),
+                                      terminal_.Control(),
+                                      WENDRIX_TEST_CONSOLE_DRIVER,
+                                      result_,
+                                      job_.root.Path(),
+                                      "*.txt",
+                                      testing::TestChild(),
                                       parameters};
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
