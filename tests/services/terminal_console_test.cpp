@@ -71,9 +71,6 @@ class FakeTerminal {
               static_cast<ssize_t>(commands.size()));
   }
   std::string Screen() const { return ReadFile(record_); }
-  bool Shows(const std::string& text) const {
-    return WaitUntil([&] { return Screen().find(text) != std::string::npos; });
-  }
   // True once the terminal has ended; its record is then complete.
   bool Ended() const {
     return WaitUntil([&] { return !ReadFile(record_ + ".done").empty(); });
@@ -202,68 +199,37 @@ TEST(TerminalConsoleOutput, AFrozenTerminalKeepsTheRunAliveAndLosesNothing) {
   EXPECT_TRUE(terminal.Screen() == OnScreen("started" + Pattern(1 << 20) + "end-a"));
 }
 
-TEST(TerminalConsoleCommands, ShareTheTerminalForInputAndErrors) {
+TEST(TerminalConsoleCommands, ShareTheTerminalAndGetNothingElseOfTheProgram) {
   FakeTerminal terminal;
   terminal.Do("wait name? \ntype Ann\\n\n");
   {
     TerminalConsole console(Through(terminal));
     Job job({"a.txt"});
-    EXPECT_EQ(job.Run(console, "stderr \"name? \" line text %n"), JobOutcome::kFinished);
+    EXPECT_EQ(job.Run(console, "stderr \"name? \" line fds pgrp text %n"), JobOutcome::kFinished);
     Drain(console);
   }
   ASSERT_TRUE(terminal.Ended());
-  // The prompt on stderr, the echo of the typed line, then the line copied from the pipe.
-  EXPECT_EQ(terminal.Screen(), "name? Ann\r\nAnn\r\na");
-}
-
-TEST(TerminalConsoleCommands, GetNoDescriptorOfTheProgramAndAGroupOfTheirOwn) {
-  FakeTerminal terminal;
-  {
-    TerminalConsole console(Through(terminal));
-    Job job({"a.txt"});
-    EXPECT_EQ(job.Run(console, "fds pgrp text %n"), JobOutcome::kFinished);
-    Drain(console);
-  }
-  ASSERT_TRUE(terminal.Ended());
-  EXPECT_EQ(terminal.Screen(), "0\r\n1\r\n2\r\nown\r\na");
+  // The prompt on stderr, the echo of the typed line, the line copied from the pipe; only the
+  // three standard descriptors; a process group of its own for the interrupt to reach.
+  EXPECT_EQ(terminal.Screen(), "name? Ann\r\nAnn\r\n0\r\n1\r\n2\r\nown\r\na");
   // The emulator, and so the relay, inherits nothing: a leaked socket would keep it open.
   EXPECT_EQ(terminal.Inherited(), "0\n1\n2\n");
 }
 
-TEST(TerminalConsoleEnding, CtrlCDuringARunInterruptsTheCommandAndStopsTheRun) {
-  FakeTerminal terminal;
-  terminal.Do("wait started-a\ntype \\x03\n");
-  TerminalConsole console(Through(terminal));
-  Job job({"a.txt", "b.txt"});
-  EXPECT_EQ(job.Run(console, "text started-%n sleep 30000 text finished-%n"),
-            JobOutcome::kConsoleEnded);
-  EXPECT_EQ(console.Service(), ConsoleState::kInterrupted);
-  const std::string screen = terminal.Screen();
-  EXPECT_EQ(screen.find("finished-a"), std::string::npos) << screen;
-  EXPECT_EQ(screen.find("started-b"), std::string::npos) << screen;
-}
-
-TEST(TerminalConsoleEnding, CtrlCIsSeenWhileTheTerminalIsFrozen) {
-  FakeTerminal terminal;
-  // More output than the console keeps, so the run waits for the frozen terminal.
-  terminal.Do("wait started\ntype \\x13\nsleep 500\ntype \\x03\n");
-  TerminalConsole console(Through(terminal));
-  Job job({"a.txt"});
-  EXPECT_EQ(job.Run(console, "text started sleep 100 bytes 8388608 text finished-%n"),
-            JobOutcome::kConsoleEnded);
-  EXPECT_EQ(console.Service(), ConsoleState::kInterrupted);
-}
-
-TEST(TerminalConsoleEnding, ClosingTheWindowDuringARunStopsIt) {
-  FakeTerminal terminal;
-  terminal.Do("wait started-a\nclose\n");
-  TerminalConsole console(Through(terminal));
-  Job job({"a.txt", "b.txt"});
-  EXPECT_EQ(job.Run(console, "text started-%n sleep 30000 text finished-%n"),
-            JobOutcome::kConsoleEnded);
-  EXPECT_EQ(console.Service(), ConsoleState::kClosed);
-  ASSERT_TRUE(terminal.Ended());
-  EXPECT_EQ(terminal.Screen().find("started-b"), std::string::npos);
+TEST(TerminalConsoleEnding, CtrlCOrClosingTheWindowDuringARunStopsIt) {
+  for (auto [action, state] : {std::pair{"type \\x03", ConsoleState::kInterrupted},
+                               std::pair{"close", ConsoleState::kClosed}}) {
+    FakeTerminal terminal;
+    terminal.Do(std::string("wait started-a\n") + action + "\n");
+    TerminalConsole console(Through(terminal));
+    Job job({"a.txt", "b.txt"});
+    EXPECT_EQ(job.Run(console, "text started-%n sleep 30000 text finished-%n"),
+              JobOutcome::kConsoleEnded);
+    EXPECT_EQ(console.Service(), state);
+    const std::string screen = terminal.Screen();
+    EXPECT_EQ(screen.find("finished-a"), std::string::npos) << action << ": " << screen;
+    EXPECT_EQ(screen.find("started-b"), std::string::npos) << action << ": " << screen;
+  }
 }
 
 TEST(TerminalConsoleEnding, ClosingOrInterruptingWhileIdleIsSeen) {
