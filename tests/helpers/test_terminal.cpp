@@ -7,6 +7,7 @@
 //   wait TEXT   hold the following commands until TEXT has been received (after the last match)
 //   type TEXT   type TEXT into the terminal
 //   sleep MS    hold the following commands for MS milliseconds
+//   noecho      stop echoing what is typed
 //   close       close the terminal (the session gets a hang-up), as a window's close box does
 // TEXT takes \n \r \t \\ and \xHH escapes (Ctrl+C is \x03, Ctrl+S \x13, Ctrl+Q \x11).
 // Like a real emulator it ends when COMMAND ends; then RECORD.done is written with how it ended.
@@ -19,6 +20,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -148,6 +150,11 @@ int main(int argc, char** argv) {
         sleep_until = -1;
       } else if (verb == "type") {
         WriteAll(master, arg.data(), arg.size());
+      } else if (verb == "noecho") {
+        termios modes{};
+        tcgetattr(master, &modes);
+        modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(master, TCSANOW, &modes);
       } else if (verb == "close") {
         take_output();
         close(master);
