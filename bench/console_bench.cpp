@@ -4,6 +4,7 @@
 // 2. 10 MiB of a command's output copied into the console by a job run, against the same
 //    command writing straight to that terminal; both until the terminal has taken every byte.
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <poll.h>
 #include <string>
 #include <vector>
 
@@ -117,9 +117,10 @@ int main(int argc, char** argv) {
     straight.push_back(Straight(file, wendrix::CurrentChildStdio().error));
   }
   const double ours_ms = Median(ours), straight_ms = Median(straight);
-  std::printf("10 MiB into the console: job run %.0f ms, cat straight to the terminal %.0f ms, "
-              "ratio %.2f (medians of %d)\n",
-              ours_ms, straight_ms, ours_ms / straight_ms, rounds);
+  std::printf(
+      "10 MiB into the console: job run %.0f ms, cat straight to the terminal %.0f ms, "
+      "ratio %.2f (medians of %d)\n",
+      ours_ms, straight_ms, ours_ms / straight_ms, rounds);
   std::remove(file.c_str());
   rmdir(folder.c_str());
   return 0;
