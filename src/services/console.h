@@ -12,8 +12,8 @@ namespace wendrix {
 
 enum class ConsoleState {
   kOpen,         // still there
-  kInterrupted,  // the user asked to stop (Ctrl+C, Ctrl+\, SIGINT, SIGTERM)
-  kClosed,       // the console went away (window closed, hang-up)
+  kInterrupted,  // the user asked to stop (Ctrl+C, Ctrl+\, SIGINT, SIGQUIT)
+  kClosed,       // the console went away (window closed, hang-up, SIGHUP, SIGTERM)
 };
 
 class Console {

@@ -1,6 +1,8 @@
 // Directory listing, folder creation and path probing.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,7 +29,20 @@ std::string ListingEntryName(const Listing* listing);
 int ListingEntryKind(const Listing* listing);  // a link to a folder is a folder
 void ListingClose(Listing* listing);
 
-// Creates one folder level (trailing blanks and separators dropped); false when it fails.
+// Which folder a path or listing is, whatever the name it was reached by (device and inode):
+// lets the walk recognise a folder it is already inside.
+struct FolderIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FolderIdentity&) const = default;
+};
+// The identity of the folder the listing was read from; false when unknown.
+bool ListingFolderIdentity(const Listing* listing, FolderIdentity* identity);
+// The identity of what path names, links followed; false when it does not exist.
+bool PathIdentity(const std::string& path, FolderIdentity* identity);
+
+// Creates one folder level (trailing separators dropped; blanks are part of a name on Linux);
+// false when it fails.
 bool MakeFolder(const std::string& path);
 
 // Size of an existing file, ProbeFolder for a folder, ProbeMissing otherwise.

@@ -64,12 +64,17 @@ void ChildClose(ChildRecord* record);
 // The child's process id (for signalling it), or -1.
 int ChildProcessId(ChildRecord* record);
 
+// True once the child itself has ended (it is reaped then: its id must not be signalled any
+// more); unread output may still wait in the pipe.
+bool ChildHasEnded(ChildRecord* record);
+
 enum class ChildActivity { kOutput, kEnded, kTimeout, kExtra };
 
 // Blocks until output waits (only when watch_output is set), the child has ended, one of the
 // extra descriptors reports an event (their revents are filled in), or timeout_ms passed.
-// Never spins.
-ChildActivity ChildWaitActivity(ChildRecord* record, int timeout_ms,
-                                std::span<pollfd> extra = {}, bool watch_output = true);
+// Never spins. An end the record already knows of (through ChildRunning or an earlier wait) is
+// not reported again; a signal that interrupts the wait gives kTimeout.
+ChildActivity ChildWaitActivity(ChildRecord* record, int timeout_ms, std::span<pollfd> extra = {},
+                                bool watch_output = true);
 
 }  // namespace wendrix

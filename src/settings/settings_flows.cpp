@@ -1,1 +1,151 @@
 #include "settings/settings_flows.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "services/directory_listing.h"
+#include "services/path_helpers.h"
+#include "settings/settings_store.h"
+
+namespace wendrix {
+
+namespace {
+
+constexpr const char* kKeyPath = "StringPath";
+constexpr const char* kKeySearchText = "StringSearchText";
+constexpr const char* kKeyProcessFiles = "CheckboxProcessFiles";
+constexpr const char* kKeyProcessFolders = "CheckboxProcessFolders";
+constexpr const char* kKeyDestination = "StringDestination";
+constexpr const char* kKeyCommand = "StringCommand";
+constexpr const char* kKeyParameters = "StringParameters";
+
+constexpr const char* kRequesterTitle = "Please choose some config file";
+constexpr const char* kRequesterFilters = "Config files (*.ini)|*.ini|All files|*.*";
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return home;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr) {
+    return found->pw_dir;
+  }
+  return "";
+}
+
+std::string RequesterDefault() { return ProgramFolder() + "Config/default.ini"; }
+
+// Creates path and every missing folder above it. True when at least one level was made.
+bool MakeFolderWithParents(const std::string& path) {
+  bool made = false;
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string level = slash == std::string::npos ? path : path.substr(0, slash);
+    if (!level.empty() && ProbePath(level) == ProbeMissing) {
+      if (!MakeFolder(level)) return made;
+      made = true;
+    }
+    if (slash == std::string::npos) return made;
+  }
+}
+
+}  // namespace
+
+std::string SpecialFolderPath(int id) {
+  if (id != CSIDL_APPDATA) return "";
+  const char* config_home = std::getenv("XDG_CONFIG_HOME");
+  // A relative setting is to be ignored: it would name a different folder in every working folder.
+  if (config_home != nullptr && config_home[0] == '/') return WithoutTrailingSlashes(config_home);
+  const std::string home = HomeFolder();
+  if (home.empty()) return "";
+  return WithoutTrailingSlashes(home) + "/.config";
+}
+
+std::string DefaultSettingsPath() {
+  return SpecialFolderPath(CSIDL_APPDATA) + "/Wendrix/default.ini";
+}
+
+bool SaveSettingsFile(const std::string& file_name, const Settings& settings) {
+  if (file_name.empty()) return false;
+  if (!StoreCreate(file_name)) return false;
+  StoreWriteString(kKeyPath, settings.path);
+  StoreWriteString(kKeySearchText, settings.search_text);
+  StoreWriteInteger(kKeyProcessFiles, settings.process_files != 0 ? 1 : 0);
+  StoreWriteInteger(kKeyProcessFolders, settings.process_folders != 0 ? 1 : 0);
+  StoreWriteString(kKeyDestination, settings.destination);
+  StoreWriteString(kKeyCommand, settings.command);
+  StoreWriteString(kKeyParameters, settings.parameters);
+  return StoreClose();
+}
+
+std::optional<Settings> LoadSettingsFile(const std::string& file_name) {
+  if (file_name.empty() || !StoreOpen(file_name)) return std::nullopt;
+  Settings settings;
+  settings.path = StoreReadString(kKeyPath, "");
+  settings.search_text = StoreReadString(kKeySearchText, "");
+  settings.process_files = StoreReadInteger(kKeyProcessFiles, 1) != 0 ? 1 : 0;
+  settings.process_folders = StoreReadInteger(kKeyProcessFolders, 0) != 0 ? 1 : 0;
+  settings.destination = StoreReadString(kKeyDestination, "");
+  settings.command = StoreReadString(kKeyCommand, "");
+  settings.parameters = StoreReadString(kKeyParameters, "");
+  StoreClose();
+  return settings;
+}
+
+bool SaveSettings(SettingsWindow& window, const std::string& file_name) {
+  if (file_name.empty()) return false;
+  return SaveSettingsFile(file_name, window.ReadSettings());
+}
+
+void LoadSettings(SettingsWindow& window, const std::string& file_name) {
+  if (file_name.empty()) return;
+  const std::optional<Settings> settings = LoadSettingsFile(file_name);
+  if (!settings) {
+    window.ShowMessage("Alert", "Could not open config file");
+    return;
+  }
+  window.WriteSettings(*settings);
+}
+
+void LoadSettingsAtStart(SettingsWindow& window, const std::string& path) {
+  // A missing or empty file, or a folder, leaves the window's initial values.
+  if (ProbePath(path) > 0) LoadSettings(window, path);
+}
+
+void SaveSettingsAtExit(SettingsWindow& window, const std::string& path) {
+  if (SaveSettings(window, path)) return;
+  // A new account may lack the settings folder, or even the folder above it.
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return;
+  if (MakeFolderWithParents(path.substr(0, slash))) SaveSettings(window, path);
+}
+
+void LoadConfigAction(SettingsWindow& window) {
+  const std::string name =
+      window.ChooseSaveFile(kRequesterTitle, RequesterDefault(), kRequesterFilters, 0);
+  LoadSettings(window, name);
+}
+
+void SaveConfigAction(SettingsWindow& window) {
+  const std::string name =
+      window.ChooseSaveFile(kRequesterTitle, RequesterDefault(), kRequesterFilters, 0);
+  // A cancelled requester is the user's choice, not a failure to report.
+  if (name.empty()) return;
+  if (SaveSettings(window, name)) {
+    window.ShowMessage("Info", "Config file successfully saved.");
+  } else {
+    window.ShowMessage("Alert", "Could not create config file");
+  }
+}
+
+}  // namespace wendrix

@@ -12,7 +12,11 @@
 //   cat             copy standard input to standard output until its end
 //   line            copy one line of standard input to standard output
 //   pgrp            print "same" or "own": whether this process leads its own process group
+//   signals         print "pipe default" or "pipe ignored", then "mask empty" or "mask set"
+//   ignore          ignore SIGINT and SIGHUP from now on
+//   pid             print this process's id
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,6 +99,20 @@ int main(int argc, char** argv) {
       }
     } else if (op == "pgrp") {
       WriteText(1, getpgrp() == getpid() ? "own\n" : "same\n");
+    } else if (op == "signals") {
+      struct sigaction action {};
+      sigaction(SIGPIPE, nullptr, &action);
+      WriteText(1, action.sa_handler == SIG_IGN ? "pipe ignored\n" : "pipe default\n");
+      sigset_t mask;
+      sigprocmask(SIG_SETMASK, nullptr, &mask);
+      bool any = false;
+      for (int sig = 1; sig < 32; ++sig) any = any || sigismember(&mask, sig) == 1;
+      WriteText(1, any ? "mask set\n" : "mask empty\n");
+    } else if (op == "ignore") {
+      signal(SIGINT, SIG_IGN);
+      signal(SIGHUP, SIG_IGN);
+    } else if (op == "pid") {
+      WriteText(1, std::to_string(getpid()) + "\n");
     } else {
       WriteText(2, "wendrix-test-child: unknown operation " + op + "\n");
       return 2;

@@ -1,0 +1,103 @@
+#include "services/directory_listing.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "test_support.h"
+
+namespace wendrix {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::WriteFile;
+
+// "name:kind" for every entry, "." and ".." included; "<none>" without a listing.
+std::string List(const std::string& folder, const std::string& pattern) {
+  Listing* listing = ListingOpen(folder, pattern);
+  if (listing == nullptr) return "<none>";
+  std::string entries;
+  while (ListingNext(listing))
+    entries += ListingEntryName(listing) + ":" + std::to_string(ListingEntryKind(listing)) + " ";
+  ListingClose(listing);
+  return entries;
+}
+
+TEST(Listing, SortedFoldedWithLinksTakenForWhatTheyPointAt) {
+  TempDir dir;
+  for (const char* name : {"b", "B", "a.txt", "_x", "A.txt"}) WriteFile(dir / name, "");
+  fs::create_directory(dir / "folder");
+  symlink("folder", (dir / "to_folder").c_str());
+  symlink("nowhere", (dir / "dangling").c_str());
+  EXPECT_EQ(List(dir.Path(), ""),
+            ".:2 ..:2 _x:1 A.txt:1 a.txt:1 B:1 b:1 dangling:1 folder:2 to_folder:2 ");
+}
+
+TEST(Listing, PatternSelectsAndMayNameASubfolder) {
+  TempDir dir;
+  for (const char* name : {"photo.jpg", "README"}) WriteFile(dir / name, "");
+  fs::create_directory(dir / "sub");
+  WriteFile(dir / "sub/inner.JPG", "");
+  EXPECT_EQ(List(dir.Path(), "*.JPG"), "photo.jpg:1 ");
+  EXPECT_EQ(List(dir / "", "*."), "README:1 sub:2 ");  // no second separator either
+  EXPECT_EQ(List(dir.Path(), "sub/*.jpg"), "inner.JPG:1 ");
+  EXPECT_EQ(List(dir.Path(), "*.png"), "");  // a listing, without entries
+  const auto old = fs::current_path();
+  fs::current_path(dir / "sub");
+  EXPECT_EQ(List("", "inner.jpg"), "inner.JPG:1 ");
+  fs::current_path(old);
+}
+
+TEST(Listing, FolderThatCannotBeListedGivesNone) {
+  TempDir dir;
+  WriteFile(dir / "file", "");
+  EXPECT_EQ(List(dir / "missing", ""), "<none>");
+  EXPECT_EQ(List(dir / "file", ""), "<none>");
+  EXPECT_FALSE(ListingNext(nullptr));
+  EXPECT_EQ(ListingEntryKind(nullptr), EntryKindNone);
+}
+
+TEST(Listing, IdentityNamesTheFolderWhateverThePath) {
+  TempDir dir;
+  fs::create_directory(dir / "real");
+  symlink("real", (dir / "alias").c_str());
+  Listing* listing = ListingOpen(dir / "alias", "");
+  FolderIdentity listed, probed, other;
+  ASSERT_TRUE(ListingFolderIdentity(listing, &listed));
+  ListingClose(listing);
+  ASSERT_TRUE(PathIdentity(dir / "real/", &probed) && PathIdentity(dir.Path(), &other));
+  EXPECT_TRUE(listed == probed);
+  EXPECT_FALSE(listed == other);
+  EXPECT_FALSE(PathIdentity(dir / "missing", &other));
+}
+
+TEST(MakeFolder, CreatesExactlyOneLevel) {
+  TempDir dir;
+  EXPECT_TRUE(MakeFolder(dir / "copy//"));
+  EXPECT_FALSE(MakeFolder(dir / "copy"));  // exists already
+  EXPECT_FALSE(MakeFolder(dir / "new/deeper"));
+  EXPECT_FALSE(MakeFolder("//"));
+  EXPECT_TRUE(MakeFolder(dir / "x "));  // a trailing blank belongs to the name
+  EXPECT_EQ(List(dir.Path(), ""), ".:2 ..:2 copy:2 x :2 ");
+}
+
+TEST(ProbePath, TellsSizeFolderOrMissing) {
+  TempDir dir;
+  WriteFile(dir / "empty", "");
+  WriteFile(dir / "big", "");
+  const std::int64_t big = (std::int64_t{5} << 30) + 7;  // sparse: takes no space
+  ASSERT_EQ(truncate((dir / "big").c_str(), big), 0);
+  EXPECT_EQ(ProbePath(dir / "empty"), 0);
+  EXPECT_EQ(ProbePath(dir / "big"), big);
+  EXPECT_EQ(ProbePath(dir / ""), ProbeFolder);
+  EXPECT_EQ(ProbePath(dir.Path() + "/"), ProbeFolder);
+  EXPECT_EQ(ProbePath("/"), ProbeFolder);
+  EXPECT_EQ(ProbePath(dir / "missing"), ProbeMissing);
+  EXPECT_EQ(ProbePath(""), ProbeMissing);
+}
+
+}  // namespace
+}  // namespace wendrix
