@@ -22,10 +22,19 @@ if [ "${WENDRIX_QUICK:-0}" != 1 ]; then
     -DCMAKE_BUILD_TYPE=Debug
   (cd "$SAN_DIR" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 300 -j2 </dev/null)
   if [ -x "$SAN_DIR/tests/fuzz/settings_reader_fuzz" ]; then
+    # New inputs go to a scratch corpus; a crashing input is kept in the build folder.
     corpus=$(mktemp -d)
+    fuzz_log=$SAN_DIR/settings_reader_fuzz.log
     trap 'rm -rf "$corpus"' EXIT
-    "$SAN_DIR/tests/fuzz/settings_reader_fuzz" -max_total_time="${WENDRIX_FUZZ_SECONDS:-30}" \
-      -max_len=4096 -print_final_stats=0 "$corpus" tests/fuzz/corpus 2>&1 | tail -n 3
-    echo "settings reader fuzzing: 1 passed, 0 failed"
+    if "$SAN_DIR/tests/fuzz/settings_reader_fuzz" -max_total_time="${WENDRIX_FUZZ_SECONDS:-30}" \
+        -max_len=4096 -print_final_stats=0 -artifact_prefix="$SAN_DIR/fuzz-" \
+        "$corpus" tests/fuzz/corpus >"$fuzz_log" 2>&1; then
+      grep -E '^Done [0-9]+ runs' "$fuzz_log" || true
+      echo "settings reader fuzzing: 1 passed, 0 failed"
+    else
+      tail -n 40 "$fuzz_log"
+      echo "settings reader fuzzing: 0 passed, 1 failed (input kept as $SAN_DIR/fuzz-*)"
+      exit 1
+    fi
   fi
 fi

@@ -271,14 +271,18 @@ struct Store {
   bool Close() {
     if (!in_use) return true;
     bool ok = true;
-    if (unwritable) {
-      ok = false;
-    } else if (pending) {
-      // A created store always makes its file, an empty one when nothing was written.
-      ok = pending->Commit(detail::ComposeSettings(entries));
-    } else if (changed) {
-      std::optional<PendingFile> replacement = PendingFile::Prepare(file_name);
-      ok = replacement && replacement->Commit(detail::ComposeSettings(entries));
+    try {
+      if (unwritable) {
+        ok = false;
+      } else if (pending) {
+        // A created store always makes its file, an empty one when nothing was written.
+        ok = pending->Commit(detail::ComposeSettings(entries));
+      } else if (changed) {
+        std::optional<PendingFile> replacement = PendingFile::Prepare(file_name);
+        ok = replacement && replacement->Commit(detail::ComposeSettings(entries));
+      }
+    } catch (const std::bad_alloc&) {
+      ok = false;  // nothing written; the earlier file stays as it was
     }
     *this = Store();
     return ok;
