@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTextDocument>
 #include <array>
 #include <climits>
@@ -75,6 +76,8 @@ static_assert(std::size(kControls) == GadgetCount);
 
 constexpr int kTitlePoints = 12;
 constexpr int kStartPoints = 10;
+constexpr int kControlPoints = 8;
+constexpr int kSmallestPixels = 8;
 
 struct WindowEvent {
   int code;
@@ -225,6 +228,45 @@ void StyleControl(Gadget gadget, QWidget* widget) {
   }
 }
 
+// Horizontal room for a control's caption: its width less the frame, indicator or title inset that
+// the style draws around it.
+int CaptionRoom(const ControlSpec& spec, const QStyle* style) {
+  switch (spec.kind) {
+    case Kind::kButton:
+      return spec.w - 8;
+    case Kind::kCheckBox:
+      return spec.w - style->pixelMetric(QStyle::PM_IndicatorWidth) -
+             style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) - 2;
+    case Kind::kFrame:
+      return spec.w - 20;
+    case Kind::kLabel:
+    case Kind::kField:
+      return spec.w - 4;
+  }
+  return spec.w;
+}
+
+// The font of every control but the banner and "Start !": the desktop's face at the classic
+// dialog size of 8 points, semi-condensed, made smaller still if a caption would not fit.
+QFont ControlFont(const QStyle* style) {
+  QFont font = QApplication::font();
+  double dpi = 96.0;
+  if (QScreen* screen = QGuiApplication::primaryScreen()) dpi = screen->logicalDotsPerInchY();
+  int pixels = static_cast<int>(std::lround(kControlPoints * dpi / 72.0));
+  font.setStretch(QFont::SemiCondensed);
+  for (;; --pixels) {
+    font.setPixelSize(pixels);
+    const QFontMetrics metrics(font);
+    bool fits = true;
+    for (const ControlSpec& spec : kControls) {
+      if (spec.gadget == TextTitle || spec.gadget == ButtonStart) continue;
+      if (metrics.horizontalAdvance(QString::fromUtf8(spec.text)) > CaptionRoom(spec, style))
+        fits = false;
+    }
+    if (fits || pixels <= kSmallestPixels) return font;
+  }
+}
+
 QIcon ApplicationIcon() {
   QIcon icon;
   for (int size : {16, 24, 32, 48})
@@ -261,6 +303,7 @@ int OpenMainWindow(int x, int y, int width, int height) {
   window->setWindowTitle(QStringLiteral("Wendrix"));
   window->setWindowIcon(ApplicationIcon());
   window->setCursor(Qt::ArrowCursor);
+  window->setFont(ControlFont(window->style()));
   window->setFixedSize(width, height);
   window->move(x, y);
   state.window = window;
