@@ -201,6 +201,12 @@ QWidget* CreateControl(const ControlSpec& spec, QWidget* parent) {
     case Kind::kFrame: {
       auto* frame = new QGroupBox(EscapeMnemonic(text), parent);
       frame->setFocusPolicy(Qt::NoFocus);
+      // The caption sits in the top edge of the rectangle, so that the rectangle spans the
+      // frame's whole height.
+      frame->setStyleSheet(QStringLiteral(
+          "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 7px; }"
+          "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+          " left: 8px; padding: 0px 2px; }"));
       widget = frame;
       break;
     }
