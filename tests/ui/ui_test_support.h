@@ -17,8 +17,9 @@ inline void EnsureApplication() {
 }
 
 // Calls `answer` with the next visible modal dialog of type T (other than `skip`) once it is open.
+// Deleting the returned timer stops the watch.
 template <typename T>
-void AnswerNext(std::function<void(T*)> answer, QWidget* skip = nullptr) {
+QTimer* AnswerNext(std::function<void(T*)> answer, QWidget* skip = nullptr) {
   auto* timer = new QTimer;
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, [timer, answer, skip] {
@@ -29,6 +30,7 @@ void AnswerNext(std::function<void(T*)> answer, QWidget* skip = nullptr) {
     answer(modal);
   });
   timer->start();
+  return timer;
 }
 
 }  // namespace wendrix::testing
