@@ -1,0 +1,76 @@
+// Modal requesters: a folder, a file to open or save, and message boxes. Each runs one of Qt's own
+// dialogs, application-modal, and turns its outcome into a plain result: the chosen path, or ""
+// when the user cancelled or nothing could be chosen.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace wendrix {
+
+// Message box flags: the low four bits choose the buttons, the next four the icon.
+inline constexpr int kMbOk = 0x0;
+inline constexpr int kMbOkCancel = 0x1;
+inline constexpr int kMbAbortRetryIgnore = 0x2;
+inline constexpr int kMbYesNoCancel = 0x3;
+inline constexpr int kMbYesNo = 0x4;
+inline constexpr int kMbRetryCancel = 0x5;
+inline constexpr int kMbIconError = 0x10;
+inline constexpr int kMbIconQuestion = 0x20;
+inline constexpr int kMbIconWarning = 0x30;
+inline constexpr int kMbIconInformation = 0x40;
+
+// Codes of the button that closed a message box.
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdAbort = 3;
+inline constexpr int kIdRetry = 4;
+inline constexpr int kIdIgnore = 5;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+
+// The chosen folder, always ending with "/"; "" when cancelled. The dialog opens in
+// initial_folder when it is given.
+std::string ChooseFolder(const std::string& title, const std::string& initial_folder);
+
+// The full path of the chosen file, or "". initial_file is split into the folder the dialog opens
+// in and the name it proposes; filter_list is "Description|pattern|Description|pattern...",
+// filter_position the 0-based filter selected at the start. The folder of the chosen file must
+// exist, the file need not; the save form never asks before replacing a file, adds no extension,
+// and neither form changes the process's current folder.
+std::string ChooseOpenFile(const std::string& title, const std::string& initial_file,
+                           const std::string& filter_list, int filter_position);
+std::string ChooseSaveFile(const std::string& title, const std::string& initial_file,
+                           const std::string& filter_list, int filter_position);
+
+// Shows a message box (flags 0: one OK button, no icon) and returns the code of the button that
+// closed it.
+int ShowMessageBox(const std::string& title, const std::string& text, int flags);
+
+// The owner of a requester: the program's active window, or nullptr.
+QWidget* RequesterOwner();
+
+// How a file requester reads its initial file: the folder before the last "/" and the name after
+// it. A "/" at the very start gives the folder "/". The name is kept only when it is a valid file
+// name (IsValidFileName).
+struct InitialFileParts {
+  std::string folder;
+  std::string name;
+};
+InitialFileParts SplitInitialFile(const std::string& initial_file);
+
+// Not empty, no control character, none of " \ / : * ? < > |.
+bool IsValidFileName(const std::string& name);
+
+// One filter of a filter list. `patterns` is in the file dialog's form (blank-separated, "*.*"
+// read as every file); `executables` marks the "*.exe" filter, which shows programs.
+struct NameFilter {
+  std::string description;
+  std::string patterns;
+  bool executables = false;
+};
+std::vector<NameFilter> ParseFilterList(const std::string& filter_list);
+
+}  // namespace wendrix
