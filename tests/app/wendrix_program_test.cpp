@@ -1,6 +1,7 @@
 // The desktop program as a whole: start-up loading, ending in order with the Settings saved, and
 // (under an X server) clicks and the close box, also while a job run is in progress.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -46,7 +47,10 @@ const std::string kInitialSettings = SettingsText("", "", 1, 0, "", "", "\"%f\""
 // The program started with its home in a temporary folder; standard output into a file.
 class Program {
  public:
-  Program(const TempDir& dir, bool offscreen) : output_(dir / "program-output") {
+  // terminal: the launcher command the console uses ("false": no terminal, the program's own
+  // standard output serves).
+  Program(const TempDir& dir, bool offscreen, const std::string& terminal = "false")
+      : output_(dir / "program-output") {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
@@ -57,8 +61,7 @@ class Program {
     }
     env.push_back("HOME=" + dir / "home");
     env.push_back("XDG_CONFIG_HOME=" + dir / "home/.config");
-    // No terminal emulator: the console falls back to the program's own standard output.
-    env.push_back("WENDRIX_TERMINAL=false");
+    env.push_back("WENDRIX_TERMINAL=" + terminal);
     if (offscreen) env.push_back("QT_QPA_PLATFORM=offscreen");
     std::vector<char*> envp;
     for (std::string& entry : env) envp.push_back(entry.data());
@@ -222,6 +225,81 @@ TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
   EXPECT_EQ(program.Output(), dir_ / "tree/a.txt\n");
   EXPECT_EQ(ReadFile(SettingsPath()), SettingsText(dir_ / "tree/", "", 1, 0, "",
                                                    testing::TestChild(), "sleep 2000 args %f %f "));
+}
+
+// The console played by a pseudo-terminal that a script drives: Ctrl+C, closing the window.
+class ConsoleProgramTest : public DesktopProgramTest {
+ protected:
+  void SetUp() override {
+    DesktopProgramTest::SetUp();
+    if (IsSkipped()) return;
+    mkfifo(control_.c_str(), 0600);
+    control_fd_ = open(control_.c_str(), O_RDWR | O_CLOEXEC);
+    std::filesystem::create_directories(dir_ / "tree");
+    for (const char* name : {"a.txt", "b.txt"}) WriteFile(dir_ / ("tree/" + std::string(name)), "");
+    settings_ = SettingsText(dir_ / "tree/", "", 1, 0, "", testing::TestChild(),
+                             "text started-%n sleep 30000 text finished-%n");
+    WriteDefaultSettings(settings_);
+  }
+  void TearDown() override { close(control_fd_); }
+
+  std::string Terminal() const {
+    return std::string(WENDRIX_TEST_TERMINAL) + " " + screen_ + " " + control_;
+  }
+  void Script(const std::string& commands) {
+    ASSERT_EQ(write(control_fd_, commands.data(), commands.size()),
+              static_cast<ssize_t>(commands.size()));
+  }
+  std::string Screen() const { return ReadFile(screen_); }
+
+  std::string screen_ = dir_ / "screen";
+  std::string control_ = dir_ / "control";
+  int control_fd_ = -1;
+  std::string settings_;
+};
+
+TEST_F(ConsoleProgramTest, CtrlCDuringARunStopsItSavesTheSettingsAndEnds) {
+  Script("wait started-a\ntype \\x03\n");
+  Program program(dir_, false, Terminal());
+  const std::string window = FindWindow();
+  ASSERT_FALSE(window.empty());
+  std::filesystem::remove(SettingsPath());
+  Click(window, 445, 380);  // "Start !"
+  ASSERT_EQ(program.WaitForExit(), 0);
+  const std::string screen = Screen();
+  EXPECT_NE(screen.find("started-a"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("finished-a"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("started-b"), std::string::npos) << screen;
+  EXPECT_EQ(ReadFile(SettingsPath()), settings_);
+}
+
+TEST_F(ConsoleProgramTest, ClosingTheConsoleWhileIdleSavesTheSettingsAndEnds) {
+  settings_ = SettingsText(dir_ / "tree/", "a.txt", 1, 0, "", testing::TestChild(),
+                           "text done-%n");
+  WriteDefaultSettings(settings_);
+  Script("wait done-a\nsleep 300\nclose\n");
+  Program program(dir_, false, Terminal());
+  const std::string window = FindWindow();
+  ASSERT_FALSE(window.empty());
+  std::filesystem::remove(SettingsPath());
+  Click(window, 445, 380);  // "Start !"
+  ASSERT_EQ(program.WaitForExit(), 0);
+  EXPECT_EQ(ReadFile(SettingsPath()), settings_);
+}
+
+TEST_F(DesktopProgramTest, SigtermWhileARequesterIsOpenSavesTheSettingsAndEnds) {
+  std::filesystem::create_directories(dir_ / "home");
+  Program program(dir_, false);
+  const std::string window = FindWindow();
+  ASSERT_FALSE(window.empty());
+  Click(window, 60, 380);  // "Load Config": its requester opens and waits
+  ASSERT_FALSE(
+      Command("timeout 20 xdotool search --sync --onlyvisible --name '^Please choose some config "
+              "file$'")
+          .empty());
+  program.Signal(SIGTERM);
+  ASSERT_EQ(program.WaitForExit(), 0);
+  EXPECT_EQ(ReadFile(SettingsPath()), kInitialSettings);
 }
 
 }  // namespace
