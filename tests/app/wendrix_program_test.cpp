@@ -287,6 +287,27 @@ TEST_F(ConsoleProgramTest, ClosingTheConsoleWhileIdleSavesTheSettingsAndEnds) {
   EXPECT_EQ(ReadFile(SettingsPath()), settings_);
 }
 
+// The real terminal emulator: output shows in its window (a screenshot is left in the build
+// folder to look at), and killing that window ends the program in order.
+TEST_F(ConsoleProgramTest, OutputShowsInARealTerminalWhoseEndEndsTheProgram) {
+  settings_ = SettingsText(dir_ / "tree/", "*.txt", 1, 0, "", testing::TestChild(),
+                           "args \"Wendrix console:\" %n.%e");
+  WriteDefaultSettings(settings_);
+  Program program(dir_, false, "xterm -geometry 80x24+0+0 -e");
+  const std::string window = FindWindow();
+  ASSERT_FALSE(window.empty());
+  Click(window, 445, 380);  // "Start !"
+  const std::string terminal = Command(
+      "timeout 20 xdotool search --sync --onlyvisible --name wendrix-console | head -n 1");
+  ASSERT_FALSE(terminal.empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Command("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");
+  std::filesystem::remove(SettingsPath());
+  Command("xdotool windowkill " + terminal);
+  ASSERT_EQ(program.WaitForExit(), 0);
+  EXPECT_EQ(ReadFile(SettingsPath()), settings_);
+}
+
 TEST_F(DesktopProgramTest, SigtermWhileARequesterIsOpenSavesTheSettingsAndEnds) {
   std::filesystem::create_directories(dir_ / "home");
   Program program(dir_, false);
