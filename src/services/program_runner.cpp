@@ -329,7 +329,9 @@ pid_t Spawn(const SpawnRequest& request) {
   }
   // Everything of ours is close-on-exec already; this also keeps out what a library opened
   // without it.
+#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
   if (posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1) != 0) return -1;
+#endif
 
   std::vector<char*> argv;
   argv.reserve(request.argv.size() + 1);
