@@ -27,7 +27,7 @@ struct RecordingConsole : Console {
   std::string text;
 };
 
-// The Part's example: Root with subfolders A (holding A1) and B (holding B1), a file in each.
+// A small tree: Root with subfolders A (holding A1) and B (holding B1), a file in each.
 class RunJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
