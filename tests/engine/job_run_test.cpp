@@ -149,20 +149,6 @@ TEST_F(RunJobTest, MirroredFoldersExistBeforeTheCommandsOfTheirParent) {
   EXPECT_EQ(console.text, "yes\nyes\nyes\nyes\nyes\nyes\nyes\nyes\nyes\n");
 }
 
-TEST_F(RunJobTest, AwkwardNamesReachTheCommandIntact) {
-  fs::create_directory(dir / "sub dir");
-  std::string expected;
-  for (const char* name : {"-n", "a \"quoted\" 'name'", "latin1 \xe9\xff", "line\nbreak"}) {
-    WriteFile(dir / "sub dir/" + name, "");
-    expected += dir / "sub dir/" + name + '\0' + dir / "sub dir/" + '\0';
-  }
-  Settings settings = Job(dir / "sub dir");
-  settings.command = testing::TestChild();
-  settings.parameters = "args0 %f %p";
-  Real(settings);
-  EXPECT_EQ(console.text, expected);
-}
-
 TEST_F(RunJobTest, StopsWhenTheConsoleEnds) {
   struct ClosingConsole : RecordingConsole {
     ConsoleState Service() override {
