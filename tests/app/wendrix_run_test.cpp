@@ -118,13 +118,5 @@ TEST_F(WendrixRun, UnreadableSettingsOrBadArgumentsExitWithTwo) {
   EXPECT_NE(missing.err.find("missing.ini"), std::string::npos);
 }
 
-TEST_F(WendrixRun, HelpAndVersion) {
-  EXPECT_EQ(RunProgram({kWendrixRun, "--version"}).out,
-            std::string("wendrix-run ") + WENDRIX_VERSION + "\n");
-  const Result help = RunProgram({kWendrixRun, "--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("--dry-run"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace wendrix

@@ -27,7 +27,7 @@ struct RecordingConsole : Console {
   std::string text;
 };
 
-// The Part's example: Root with subfolders A (holding A1) and B (holding B1), a file in each.
+// A small tree: Root with subfolders A (holding A1) and B (holding B1), a file in each.
 class RunJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -147,20 +147,6 @@ TEST_F(RunJobTest, MirroredFoldersExistBeforeTheCommandsOfTheirParent) {
   settings.parameters = "isdir %d";
   EXPECT_EQ(Real(settings), JobOutcome::kFinished);
   EXPECT_EQ(console.text, "yes\nyes\nyes\nyes\nyes\nyes\nyes\nyes\nyes\n");
-}
-
-TEST_F(RunJobTest, AwkwardNamesReachTheCommandIntact) {
-  fs::create_directory(dir / "sub dir");
-  std::string expected;
-  for (const char* name : {"-n", "a \"quoted\" 'name'", "latin1 \xe9\xff", "line\nbreak"}) {
-    WriteFile(dir / "sub dir/" + name, "");
-    expected += dir / "sub dir/" + name + '\0' + dir / "sub dir/" + '\0';
-  }
-  Settings settings = Job(dir / "sub dir");
-  settings.command = testing::TestChild();
-  settings.parameters = "args0 %f %p";
-  Real(settings);
-  EXPECT_EQ(console.text, expected);
 }
 
 TEST_F(RunJobTest, StopsWhenTheConsoleEnds) {

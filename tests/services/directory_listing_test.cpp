@@ -60,20 +60,6 @@ TEST(Listing, FolderThatCannotBeListedGivesNone) {
   EXPECT_EQ(ListingEntryKind(nullptr), EntryKindNone);
 }
 
-TEST(Listing, IdentityNamesTheFolderWhateverThePath) {
-  TempDir dir;
-  fs::create_directory(dir / "real");
-  symlink("real", (dir / "alias").c_str());
-  Listing* listing = ListingOpen(dir / "alias", "");
-  FolderIdentity listed, probed, other;
-  ASSERT_TRUE(ListingFolderIdentity(listing, &listed));
-  ListingClose(listing);
-  ASSERT_TRUE(PathIdentity(dir / "real/", &probed) && PathIdentity(dir.Path(), &other));
-  EXPECT_TRUE(listed == probed);
-  EXPECT_FALSE(listed == other);
-  EXPECT_FALSE(PathIdentity(dir / "missing", &other));
-}
-
 TEST(MakeFolder, CreatesExactlyOneLevel) {
   TempDir dir;
   EXPECT_TRUE(MakeFolder(dir / "copy//"));
