@@ -15,9 +15,12 @@ struct PlaceholderButton {
 };
 
 constexpr PlaceholderButton kPlaceholderButtons[] = {
-    {ButtonPathFilename, " %f "}, {ButtonPath, " %p "},
-    {ButtonFilename, " %n "},     {ButtonExtension, " %e "},
-    {ButtonHome, " %h "},         {ButtonTemp, " %t "},
+    {ButtonPathFilename, " %f "},
+    {ButtonPath, " %p "},
+    {ButtonFilename, " %n "},
+    {ButtonExtension, " %e "},
+    {ButtonHome, " %h "},
+    {ButtonTemp, " %t "},
     {ButtonDuplicationDestination, " %d "},
 };
 

@@ -1,10 +1,8 @@
-// The desktop program as a whole: start-up loading, ending in order with the Settings saved, and
-// (under an X server) clicks and the close box, also while a job run is in progress.
+// The desktop program as a whole: loading at start, ending in order with the Settings saved (close
+// box, SIGTERM, the console closed or interrupted), and input made during a run handled after it.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,15 +10,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "test_support.h"
-
-extern char** environ;
 
 namespace wendrix {
 namespace {
@@ -32,88 +29,64 @@ using testing::WriteFile;
 const std::string kProgram = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix";
 const std::string kCloseWindow = std::string(WENDRIX_BINARY_DIR) + "/tests/x-close-window";
 
-std::string SettingsText(const std::string& path, const std::string& search, int files, int folders,
-                         const std::string& destination, const std::string& command,
-                         const std::string& parameters) {
+std::string SettingsText(const std::string& path, const std::string& search,
+                         const std::string& command, const std::string& parameters) {
   return "StringPath = " + path + "\r\nStringSearchText = " + search +
-         "\r\nCheckboxProcessFiles = " + std::to_string(files) +
-         "\r\nCheckboxProcessFolders = " + std::to_string(folders) +
-         "\r\nStringDestination = " + destination + "\r\nStringCommand = " + command +
-         "\r\nStringParameters = " + parameters + "\r\n";
+         "\r\nCheckboxProcessFiles = 1\r\nCheckboxProcessFolders = 0\r\nStringDestination = "
+         "\r\nStringCommand = " +
+         command + "\r\nStringParameters = " + parameters + "\r\n";
 }
 
-const std::string kInitialSettings = SettingsText("", "", 1, 0, "", "", "\"%f\"");
+const std::string kInitialSettings = SettingsText("", "", "", "\"%f\"");
 
-// The program started with its home in a temporary folder; standard output into a file.
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The program with its home in a temporary folder and its standard output in a file. terminal is
+// the console's terminal launcher; "false" means none, so the program's own output serves.
 class Program {
  public:
-  // terminal: the launcher command the console uses ("false": no terminal, the program's own
-  // standard output serves).
   Program(const TempDir& dir, bool offscreen, const std::string& terminal = "false")
       : output_(dir / "program-output") {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      for (const char* name : {"HOME=", "XDG_CONFIG_HOME=", "QT_QPA_PLATFORM=", "WENDRIX_TERMINAL="})
-        if (entry.rfind(name, 0) == 0) goto skip;
-      env.push_back(entry);
-    skip:;
-    }
-    env.push_back("HOME=" + dir / "home");
-    env.push_back("XDG_CONFIG_HOME=" + dir / "home/.config");
-    env.push_back("WENDRIX_TERMINAL=" + terminal);
-    if (offscreen) env.push_back("QT_QPA_PLATFORM=offscreen");
-    std::vector<char*> envp;
-    for (std::string& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    char* argv[] = {const_cast<char*>(kProgram.c_str()), nullptr};
-    EXPECT_EQ(posix_spawn(&pid_, kProgram.c_str(), &actions, nullptr, argv, envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = fork();
+    if (pid_ != 0) return;
+    setenv("HOME", (dir / "home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir / "home/.config").c_str(), 1);
+    setenv("WENDRIX_TERMINAL", terminal.c_str(), 1);
+    offscreen ? setenv("QT_QPA_PLATFORM", "offscreen", 1) : unsetenv("QT_QPA_PLATFORM");
+    dup2(open("/dev/null", O_RDONLY), 0);
+    dup2(open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    execl(kProgram.c_str(), kProgram.c_str(), nullptr);
+    _exit(127);
   }
-
   ~Program() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
   }
 
-  // Waits until the program has put its signal handlers in place, so that a signal sent now
-  // ends it in order instead of killing it.
-  bool WaitForHandlers() {
-    for (int i = 0; i < 1000; ++i) {
+  // Waits until SIGTERM is caught, so that sending it ends the program in order.
+  bool WaitForHandlers() const {
+    for (int i = 0; i < 1000; ++i, Sleep(10)) {
       std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-      std::string line;
-      while (std::getline(status, line)) {
+      for (std::string line; std::getline(status, line);)
         if (line.rfind("SigCgt:", 0) == 0 &&
-            (std::strtoull(line.c_str() + 7, nullptr, 16) & (1ull << (SIGTERM - 1))) != 0)
+            (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0)
           return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
   }
 
-  // The exit status, or -1 when the program did not end within the time.
-  int WaitForExit(int seconds = 30) {
-    for (int i = 0; i < seconds * 100; ++i) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // The exit status, or -1 when the program is still there after 30 s.
+  int WaitForExit() {
+    for (int i = 0, status = 0; i < 3000; ++i, Sleep(10)) {
+      if (waitpid(pid_, &status, WNOHANG) != pid_) continue;
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     return -1;
   }
 
-  void Signal(int signal_number) { kill(pid_, signal_number); }
+  void Signal(int signal_number) const { kill(pid_, signal_number); }
   std::string Output() const { return ReadFile(output_); }
 
  private:
@@ -121,206 +94,166 @@ class Program {
   pid_t pid_ = -1;
 };
 
-class ProgramTest : public ::testing::Test {
- protected:
-  std::string SettingsPath() const { return dir_ / "home/.config/Wendrix/default.ini"; }
+std::string SettingsPath(const TempDir& dir) { return dir / "home/.config/Wendrix/default.ini"; }
 
-  void WriteDefaultSettings(const std::string& text) {
-    std::filesystem::create_directories(dir_ / "home/.config/Wendrix");
-    WriteFile(SettingsPath(), text);
-  }
+void WriteDefaultSettings(const TempDir& dir, const std::string& text) {
+  std::filesystem::create_directories(dir / "home/.config/Wendrix");
+  WriteFile(SettingsPath(dir), text);
+}
 
-  // Starts the program offscreen and ends it with SIGTERM once it listens for it.
-  int StartAndTerminate() {
-    Program program(dir_, true);
-    EXPECT_TRUE(program.WaitForHandlers());
+TEST(ProgramTest, LoadsOnlyADefaultFileWithContentAndSavesAtTheEnd) {
+  const std::string values = SettingsText("/data/", "*.jpg", "%APPDIR%convert", "-o %d %f");
+  struct Case {
+    const char* name;
+    const char* content;  // nullptr: no file; "/": a folder at the default path
+    std::string expected;
+  } cases[] = {{"first start, no folders", nullptr, kInitialSettings},
+               {"empty file", "", kInitialSettings},
+               {"values", values.c_str(), values},
+               {"folder", "/", ""}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "home");
+    if (c.content != nullptr && c.content == std::string_view("/")) {
+      std::filesystem::create_directories(SettingsPath(dir));
+    } else if (c.content != nullptr) {
+      WriteDefaultSettings(dir, c.content);
+    }
+    Program program(dir, true);
+    ASSERT_TRUE(program.WaitForHandlers()) << c.name;
     program.Signal(SIGTERM);
-    return program.WaitForExit();
+    ASSERT_EQ(program.WaitForExit(), 0) << c.name;
+    if (c.expected.empty()) {
+      EXPECT_TRUE(std::filesystem::is_directory(SettingsPath(dir))) << c.name;
+    } else {
+      EXPECT_EQ(ReadFile(SettingsPath(dir)), c.expected) << c.name;
+    }
   }
-
-  TempDir dir_;
-};
-
-TEST_F(ProgramTest, FirstStartWritesTheInitialValuesCreatingTheMissingFolders) {
-  std::filesystem::create_directories(dir_ / "home");
-  ASSERT_EQ(StartAndTerminate(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath()), kInitialSettings);
 }
 
-TEST_F(ProgramTest, AnEmptyDefaultFileIsNotLoadedAndIsOverwrittenAtTheEnd) {
-  WriteDefaultSettings("");
-  ASSERT_EQ(StartAndTerminate(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath()), kInitialSettings);
-}
-
-TEST_F(ProgramTest, DefaultFileValuesAreLoadedIntoTheWindowAndSavedBackUnchanged) {
-  const std::string values =
-      SettingsText("/data/photos/", "*.jpg", 0, 1, "/backup/", "%APPDIR%convert", "-o %d %f");
-  WriteDefaultSettings(values);
-  ASSERT_EQ(StartAndTerminate(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath()), values);
-}
-
-TEST_F(ProgramTest, AFolderAtTheDefaultPathIsNeitherLoadedNorReplaced) {
-  std::filesystem::create_directories(SettingsPath());
-  ASSERT_EQ(StartAndTerminate(), 0);
-  EXPECT_TRUE(std::filesystem::is_directory(SettingsPath()));
-}
-
-// Under a real X server: the program's window driven with clicks and a close request.
-class DesktopProgramTest : public ProgramTest {
+// Under a real X server: the window driven by clicks hit-tested by the server, and close requests
+// sent as a window manager's close box sends them.
+class DesktopProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X server (scripts/test.sh)";
+    std::filesystem::create_directories(dir_ / "tree");
+    for (const char* name : {"a.txt", "b.txt"}) WriteFile(dir_ / "tree/" + name, "");
   }
 
   static std::string Command(const std::string& command) {
     std::string output;
     if (FILE* pipe = popen(command.c_str(), "r")) {
-      char buffer[256];
-      while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+      for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
       pclose(pipe);
     }
-    while (!output.empty() && (output.back() == '\n' || output.back() == ' ')) output.pop_back();
-    return output;
+    return output.substr(0, output.find('\n'));
   }
-
-  // The id of the program's visible window, once it is mapped.
-  static std::string FindWindow() {
-    return Command("timeout 20 xdotool search --sync --onlyvisible --name '^Wendrix$' | head -n 1");
+  // The first visible window whose name matches, once it is mapped.
+  static std::string FindWindow(const std::string& name = "^Wendrix$") {
+    return Command("timeout 20 xdotool search --sync --onlyvisible --name '" + name + "'");
   }
-
-  // A click at a point of the window's client area, hit-tested by the X server.
   static void Click(const std::string& window, int x, int y) {
     Command("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
             std::to_string(y) + " click 1");
   }
+  // Starts the program with default settings that run the test child on the tree's files.
+  std::unique_ptr<Program> Start(const std::string& parameters, const std::string& terminal,
+                                 const std::string& search = "") {
+    settings_ = SettingsText(Tree(), search, testing::TestChild(), parameters);
+    WriteDefaultSettings(dir_, settings_);
+    auto program = std::make_unique<Program>(dir_, false, terminal);
+    window_ = FindWindow();
+    // Whatever is saved at the end is written anew.
+    std::filesystem::remove(SettingsPath(dir_));
+    return program;
+  }
+
+  std::string Tree() const { return dir_ / "tree/"; }
+
+  TempDir dir_;
+  std::string settings_, window_;
 };
 
+constexpr int kStartX = 445, kStartY = 380;  // "Start !"
+constexpr int kPathX = 225, kPathY = 310;    // "%f : Path+Filename"
+
 TEST_F(DesktopProgramTest, APressAndTheCloseBoxEndWithTheSettingsSaved) {
-  std::filesystem::create_directories(dir_ / "home");
-  Program program(dir_, false);
-  const std::string window = FindWindow();
-  ASSERT_FALSE(window.empty());
-  Click(window, 225, 310);  // "%f : Path+Filename"
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  Command(kCloseWindow + " " + window);
-  ASSERT_EQ(program.WaitForExit(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath()), SettingsText("", "", 1, 0, "", "", "\"%f\" %f "));
+  auto program = Start("args %f", "false");
+  ASSERT_FALSE(window_.empty());
+  Click(window_, kPathX, kPathY);
+  Sleep(300);
+  Command(kCloseWindow + " " + window_);
+  ASSERT_EQ(program->WaitForExit(), 0);
+  EXPECT_EQ(ReadFile(SettingsPath(dir_)),
+            SettingsText(Tree(), "", testing::TestChild(), "args %f %f "));
 }
 
 TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
-  std::filesystem::create_directories(dir_ / "tree");
-  WriteFile(dir_ / "tree/a.txt", "a");
-  WriteDefaultSettings(SettingsText(dir_ / "tree/", "", 1, 0, "", testing::TestChild(),
-                                    "sleep 2000 args %f"));
-  Program program(dir_, false);
-  const std::string window = FindWindow();
-  ASSERT_FALSE(window.empty());
-  Click(window, 445, 380);  // "Start !"
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  Click(window, 225, 310);  // "%f : Path+Filename", pressed while the command runs
-  Command(kCloseWindow + " " + window);
-  ASSERT_EQ(program.WaitForExit(), 0);
-  EXPECT_EQ(program.Output(), dir_ / "tree/a.txt\n");
-  EXPECT_EQ(ReadFile(SettingsPath()), SettingsText(dir_ / "tree/", "", 1, 0, "",
-                                                   testing::TestChild(), "sleep 2000 args %f %f "));
-}
-
-// The console played by a pseudo-terminal that a script drives: Ctrl+C, closing the window.
-class ConsoleProgramTest : public DesktopProgramTest {
- protected:
-  void SetUp() override {
-    DesktopProgramTest::SetUp();
-    if (IsSkipped()) return;
-    mkfifo(control_.c_str(), 0600);
-    control_fd_ = open(control_.c_str(), O_RDWR | O_CLOEXEC);
-    std::filesystem::create_directories(dir_ / "tree");
-    for (const char* name : {"a.txt", "b.txt"}) WriteFile(dir_ / ("tree/" + std::string(name)), "");
-    settings_ = SettingsText(dir_ / "tree/", "", 1, 0, "", testing::TestChild(),
-                             "text started-%n sleep 30000 text finished-%n");
-    WriteDefaultSettings(settings_);
-  }
-  void TearDown() override { close(control_fd_); }
-
-  std::string Terminal() const {
-    return std::string(WENDRIX_TEST_TERMINAL) + " " + screen_ + " " + control_;
-  }
-  void Script(const std::string& commands) {
-    ASSERT_EQ(write(control_fd_, commands.data(), commands.size()),
-              static_cast<ssize_t>(commands.size()));
-  }
-  std::string Screen() const { return ReadFile(screen_); }
-
-  std::string screen_ = dir_ / "screen";
-  std::string control_ = dir_ / "control";
-  int control_fd_ = -1;
-  std::string settings_;
-};
-
-TEST_F(ConsoleProgramTest, CtrlCDuringARunStopsItSavesTheSettingsAndEnds) {
-  Script("wait started-a\ntype \\x03\n");
-  Program program(dir_, false, Terminal());
-  const std::string window = FindWindow();
-  ASSERT_FALSE(window.empty());
-  std::filesystem::remove(SettingsPath());
-  Click(window, 445, 380);  // "Start !"
-  ASSERT_EQ(program.WaitForExit(), 0);
-  const std::string screen = Screen();
-  EXPECT_NE(screen.find("started-a"), std::string::npos) << screen;
-  EXPECT_EQ(screen.find("finished-a"), std::string::npos) << screen;
-  EXPECT_EQ(screen.find("started-b"), std::string::npos) << screen;
-  EXPECT_EQ(ReadFile(SettingsPath()), settings_);
-}
-
-TEST_F(ConsoleProgramTest, ClosingTheConsoleWhileIdleSavesTheSettingsAndEnds) {
-  settings_ = SettingsText(dir_ / "tree/", "a.txt", 1, 0, "", testing::TestChild(),
-                           "text done-%n");
-  WriteDefaultSettings(settings_);
-  Script("wait done-a\nsleep 300\nclose\n");
-  Program program(dir_, false, Terminal());
-  const std::string window = FindWindow();
-  ASSERT_FALSE(window.empty());
-  std::filesystem::remove(SettingsPath());
-  Click(window, 445, 380);  // "Start !"
-  ASSERT_EQ(program.WaitForExit(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath()), settings_);
-}
-
-// The real terminal emulator: output shows in its window (a screenshot is left in the build
-// folder to look at), and killing that window ends the program in order.
-TEST_F(ConsoleProgramTest, OutputShowsInARealTerminalWhoseEndEndsTheProgram) {
-  settings_ = SettingsText(dir_ / "tree/", "*.txt", 1, 0, "", testing::TestChild(),
-                           "args \"Wendrix console:\" %n.%e");
-  WriteDefaultSettings(settings_);
-  Program program(dir_, false, "xterm -geometry 80x24+0+0 -e");
-  const std::string window = FindWindow();
-  ASSERT_FALSE(window.empty());
-  Click(window, 445, 380);  // "Start !"
-  const std::string terminal = Command(
-      "timeout 20 xdotool search --sync --onlyvisible --name wendrix-console | head -n 1");
-  ASSERT_FALSE(terminal.empty());
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  Command("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");
-  std::filesystem::remove(SettingsPath());
-  Command("xdotool windowkill " + terminal);
-  ASSERT_EQ(program.WaitForExit(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath()), settings_);
+  auto program = Start("sleep 2000 args %f", "false", "a.txt");
+  ASSERT_FALSE(window_.empty());
+  Click(window_, kStartX, kStartY);
+  Sleep(500);
+  Click(window_, kPathX, kPathY);  // pressed while the command runs
+  Command(kCloseWindow + " " + window_);
+  ASSERT_EQ(program->WaitForExit(), 0);
+  EXPECT_EQ(program->Output(), Tree() + "a.txt\n");
+  EXPECT_EQ(ReadFile(SettingsPath(dir_)),
+            SettingsText(Tree(), "a.txt", testing::TestChild(), "sleep 2000 args %f %f "));
 }
 
 TEST_F(DesktopProgramTest, SigtermWhileARequesterIsOpenSavesTheSettingsAndEnds) {
-  std::filesystem::create_directories(dir_ / "home");
-  Program program(dir_, false);
-  const std::string window = FindWindow();
-  ASSERT_FALSE(window.empty());
-  Click(window, 60, 380);  // "Load Config": its requester opens and waits
-  ASSERT_FALSE(
-      Command("timeout 20 xdotool search --sync --onlyvisible --name '^Please choose some config "
-              "file$'")
-          .empty());
-  program.Signal(SIGTERM);
-  ASSERT_EQ(program.WaitForExit(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath()), kInitialSettings);
+  auto program = Start("args %f", "false");
+  ASSERT_FALSE(window_.empty());
+  Click(window_, 60, 380);  // "Load Config": its requester opens and waits
+  ASSERT_FALSE(FindWindow("^Please choose some config file$").empty());
+  program->Signal(SIGTERM);
+  ASSERT_EQ(program->WaitForExit(), 0);
+  EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_);
+}
+
+// The console played by a pseudo-terminal driven by a script: Ctrl+C during the first command,
+// or the window closed once the run is over.
+TEST_F(DesktopProgramTest, InterruptingOrClosingTheConsoleEndsInOrder) {
+  struct Case {
+    const char* script;
+    const char* parameters;
+    const char* never_shown;
+  } cases[] = {
+      {"wait started-a\ntype \\x03\n", "text started-%n sleep 30000 text finished-%n", "started-b"},
+      {"wait started-b\nsleep 300\nclose\n", "text started-%n", "finished"}};
+  for (const Case& c : cases) {
+    TempDir terminal_dir;
+    const std::string screen = terminal_dir / "screen", control = terminal_dir / "control";
+    mkfifo(control.c_str(), 0600);
+    const int control_fd = open(control.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GT(write(control_fd, c.script, std::strlen(c.script)), 0);
+    auto program =
+        Start(c.parameters, std::string(WENDRIX_TEST_TERMINAL) + " " + screen + " " + control);
+    ASSERT_FALSE(window_.empty());
+    Click(window_, kStartX, kStartY);
+    EXPECT_EQ(program->WaitForExit(), 0) << c.script;
+    EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_) << c.script;
+    const std::string shown = ReadFile(screen);
+    EXPECT_EQ(shown.find("finished-a"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(c.never_shown), std::string::npos) << shown;
+    close(control_fd);
+  }
+}
+
+// The real terminal emulator: the output shows in its window (a screenshot is left in the build
+// folder to look at), and killing that window ends the program in order.
+TEST_F(DesktopProgramTest, OutputShowsInARealTerminalWhoseEndEndsTheProgram) {
+  auto program = Start("args \"Wendrix console:\" %n.%e", "xterm -geometry 80x24+0+0 -e", "*.txt");
+  ASSERT_FALSE(window_.empty());
+  Click(window_, kStartX, kStartY);
+  const std::string terminal = FindWindow("wendrix-console");
+  ASSERT_FALSE(terminal.empty());
+  Sleep(500);
+  Command("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");
+  Command("xdotool windowkill " + terminal);
+  ASSERT_EQ(program->WaitForExit(), 0);
+  EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_);
 }
 
 }  // namespace

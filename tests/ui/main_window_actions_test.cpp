@@ -40,10 +40,10 @@ class RecordingConsole final : public Console {
 void ChooseName(QFileDialog* dialog, const std::string& name) {
   dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(name));
   auto* box = dialog->findChild<QDialogButtonBox*>("buttonBox");
-  QTest::mouseClick(box->button(dialog->acceptMode() == QFileDialog::AcceptSave
-                                    ? QDialogButtonBox::Save
-                                    : QDialogButtonBox::Open),
-                    Qt::LeftButton);
+  QTest::mouseClick(
+      box->button(dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
+                                                                  : QDialogButtonBox::Open),
+      Qt::LeftButton);
 }
 
 void CancelDialog(QFileDialog* dialog) { dialog->reject(); }
