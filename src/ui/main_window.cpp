@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -94,6 +95,7 @@ struct WindowState {
   std::deque<WindowEvent> queue;
   int event_window = 0;
   int event_gadget = -1;
+  bool input_held = false;  // ProcessWindowWithoutInput left user input waiting
 };
 
 WindowState& State() {
@@ -365,6 +367,13 @@ int WaitWindowEvent() {
       state.event_gadget = -1;
       return kEventCloseWindow;
     }
+    // Input held back during a run sits in the window system's own queue, which the dispatcher
+    // looks at only when woken: without this the wait would block until some unrelated event.
+    if (state.input_held) {
+      state.input_held = false;
+      if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->wakeUp();
+    }
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
   const WindowEvent event = state.queue.front();
@@ -433,6 +442,7 @@ void SetGadgetState(int gadget, int state) {
 }
 
 void ProcessWindowWithoutInput() {
+  State().input_held = true;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
