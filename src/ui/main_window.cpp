@@ -47,7 +47,8 @@ constexpr ControlSpec kControls[] = {
      "result of the search"},
     {ButtonPathFilename, Kind::kButton, 170, 300, 110, 20, "%f : Path+Filename",
      "Special string replaced by the full path to found entries"},
-    {ButtonPath, Kind::kButton, 290, 300, 60, 20, "%p : Path", "Special string replaced by path only"},
+    {ButtonPath, Kind::kButton, 290, 300, 60, 20, "%p : Path",
+     "Special string replaced by path only"},
     {ButtonFilename, Kind::kButton, 360, 300, 80, 20, "%n : Filename",
      "Special string replaced by file name without path and without extension"},
     {ButtonStart, Kind::kButton, 270, 370, 350, 20, "Start !", "Launch the processing"},
@@ -68,8 +69,8 @@ constexpr ControlSpec kControls[] = {
      nullptr},
     {ButtonSelectDestination, Kind::kButton, 20, 180, 140, 20, "Select destination", nullptr},
     {StringDestination, Kind::kField, 170, 180, 440, 20, "", "If empty, no duplication is made."},
-    {ButtonDuplicationDestination, Kind::kButton, 330, 330, 160, 20,
-     "%d : Duplication Destination", "Special string replaced by the duplication path"},
+    {ButtonDuplicationDestination, Kind::kButton, 330, 330, 160, 20, "%d : Duplication Destination",
+     "Special string replaced by the duplication path"},
     {ButtonLoadConfig, Kind::kButton, 10, 370, 100, 20, "Load Config", nullptr},
     {ButtonSaveConfig, Kind::kButton, 120, 370, 100, 20, "Save Config", nullptr},
 };
@@ -110,7 +111,9 @@ std::string FromQt(const QString& text) { return text.toLocal8Bit().toStdString(
 
 // Buttons, check boxes and frame titles read "&" as a mnemonic mark; doubling shows it as is.
 QString EscapeMnemonic(QString text) { return text.replace(u'&', QStringLiteral("&&")); }
-QString UnescapeMnemonic(QString text) { return text.replace(QStringLiteral("&&"), QStringLiteral("&")); }
+QString UnescapeMnemonic(QString text) {
+  return text.replace(QStringLiteral("&&"), QStringLiteral("&"));
+}
 
 // Tooltips guess between plain and rich text; a text that could pass for markup is converted so
 // that it shows literally.
@@ -311,6 +314,7 @@ int OpenMainWindow(int x, int y, int width, int height) {
   window->setWindowTitle(QStringLiteral("Wendrix"));
   window->setWindowIcon(ApplicationIcon());
   window->setCursor(Qt::ArrowCursor);
+  window->setAttribute(Qt::WA_AlwaysShowToolTips);
   window->setFont(ControlFont(window->style()));
   window->setFixedSize(width, height);
   window->move(x, y);

@@ -67,11 +67,19 @@ const Expected kTable[] = {
     {ButtonSaveConfig, B, 120, 370, 100, 20, "Save Config", ""},
 };
 
-const Gadget kButtons[] = {ButtonSelectPath,   ButtonSelectCommand,     ButtonPathFilename,
-                           ButtonPath,         ButtonFilename,          ButtonStart,
-                           ButtonExtension,    ButtonHome,              ButtonTemp,
-                           ButtonSelectDestination, ButtonDuplicationDestination,
-                           ButtonLoadConfig,   ButtonSaveConfig};
+const Gadget kButtons[] = {ButtonSelectPath,
+                           ButtonSelectCommand,
+                           ButtonPathFilename,
+                           ButtonPath,
+                           ButtonFilename,
+                           ButtonStart,
+                           ButtonExtension,
+                           ButtonHome,
+                           ButtonTemp,
+                           ButtonSelectDestination,
+                           ButtonDuplicationDestination,
+                           ButtonLoadConfig,
+                           ButtonSaveConfig};
 
 class MainWindowTest : public ::testing::Test {
  protected:
@@ -216,13 +224,16 @@ TEST_F(MainWindowTest, OpensCentredOnTheAvailableScreen) {
 TEST_F(MainWindowTest, TabOrderFollowsCreationOrderAndWraps) {
   for (int gadget = 0; gadget < GadgetCount; ++gadget)
     EXPECT_FALSE(GadgetWidget(gadget)->hasFocus()) << gadget;
-  const Gadget order[] = {ButtonSelectPath,   StringPath,         StringSearchText,
-                          ButtonSelectCommand, StringCommand,     StringParameters,
-                          ButtonPathFilename, ButtonPath,         ButtonFilename,
-                          ButtonStart,        CheckboxProcessFiles, CheckboxProcessFolders,
-                          ButtonExtension,    ButtonHome,         ButtonTemp,
-                          ButtonSelectDestination, StringDestination,
-                          ButtonDuplicationDestination, ButtonLoadConfig, ButtonSaveConfig,
+  const Gadget order[] = {ButtonSelectPath,     StringPath,
+                          StringSearchText,     ButtonSelectCommand,
+                          StringCommand,        StringParameters,
+                          ButtonPathFilename,   ButtonPath,
+                          ButtonFilename,       ButtonStart,
+                          CheckboxProcessFiles, CheckboxProcessFolders,
+                          ButtonExtension,      ButtonHome,
+                          ButtonTemp,           ButtonSelectDestination,
+                          StringDestination,    ButtonDuplicationDestination,
+                          ButtonLoadConfig,     ButtonSaveConfig,
                           ButtonSelectPath};
   for (Gadget expected : order) {
     QTest::keyClick(window_->windowHandle(), Qt::Key_Tab);
@@ -270,8 +281,8 @@ TEST_F(MainWindowTest, TypingAndCheckBoxClicksPostOnlyTheirOwnControl) {
   EXPECT_EQ(GetGadgetState(CheckboxProcessFolders), 1);
   ClickGadget(CheckboxProcessFiles);
   EXPECT_EQ(GetGadgetState(CheckboxProcessFiles), 0);
-  const std::vector<int> expected = {StringPath, StringPath, StringPath, StringPath,
-                                     CheckboxProcessFolders, CheckboxProcessFiles};
+  const std::vector<int> expected = {
+      StringPath, StringPath, StringPath, StringPath, CheckboxProcessFolders, CheckboxProcessFiles};
   EXPECT_EQ(DrainGadgetEvents(), expected);
 }
 

@@ -30,8 +30,8 @@ class MainWindowX11Test : public ::testing::Test {
   static void XClick(int gadget) {
     QWidget* widget = GadgetWidget(gadget);
     const QPoint at = widget->mapToGlobal(widget->rect().center());
-    const std::string command = "xdotool mousemove " + std::to_string(at.x()) + " " +
-                                std::to_string(at.y()) + " click 1";
+    const std::string command =
+        "xdotool mousemove " + std::to_string(at.x()) + " " + std::to_string(at.y()) + " click 1";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
 

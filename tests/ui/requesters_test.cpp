@@ -31,16 +31,16 @@ QLineEdit* NameField(QFileDialog* dialog) { return dialog->findChild<QLineEdit*>
 
 void Confirm(QFileDialog* dialog) {
   auto* box = dialog->findChild<QDialogButtonBox*>("buttonBox");
-  QPushButton* button = box->button(dialog->acceptMode() == QFileDialog::AcceptSave
-                                        ? QDialogButtonBox::Save
-                                        : QDialogButtonBox::Open);
+  QPushButton* button =
+      box->button(dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
+                                                                  : QDialogButtonBox::Open);
   QTest::mouseClick(button, Qt::LeftButton);
 }
 
 void Cancel(QFileDialog* dialog) {
-  QTest::mouseClick(dialog->findChild<QDialogButtonBox*>("buttonBox")->button(
-                        QDialogButtonBox::Cancel),
-                    Qt::LeftButton);
+  QTest::mouseClick(
+      dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel),
+      Qt::LeftButton);
 }
 
 // The names the dialog's file list shows once it has loaded `expected`.
@@ -210,9 +210,9 @@ TEST_F(RequesterTest, SaveRequesterProposesTheNameAndReplacesWithoutAsking) {
               "Config files (*.ini)");
     Confirm(dialog);  // an existing file: no question follows
   });
-  EXPECT_EQ(ChooseSaveFile("Please choose some config file", dir_ / "Config/default.ini",
-                           filters, 0),
-            dir_ / "Config/default.ini");
+  EXPECT_EQ(
+      ChooseSaveFile("Please choose some config file", dir_ / "Config/default.ini", filters, 0),
+      dir_ / "Config/default.ini");
   EXPECT_FALSE(asked);
   delete question.data();
 
@@ -238,8 +238,9 @@ TEST_F(RequesterTest, MessageBoxShowsItsTextsLiterallyAndReturnsTheButton) {
     EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
     QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
   });
-  EXPECT_EQ(ShowMessageBox("Info & <b>more</b>", "Config file <i>successfully</i> saved & kept.", 0),
-            kIdOk);
+  EXPECT_EQ(
+      ShowMessageBox("Info & <b>more</b>", "Config file <i>successfully</i> saved & kept.", 0),
+      kIdOk);
 
   AnswerNext<QMessageBox>([](QMessageBox* box) {
     EXPECT_EQ(box->icon(), QMessageBox::Question);
