@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -46,7 +47,8 @@ constexpr ControlSpec kControls[] = {
      "result of the search"},
     {ButtonPathFilename, Kind::kButton, 170, 300, 110, 20, "%f : Path+Filename",
      "Special string replaced by the full path to found entries"},
-    {ButtonPath, Kind::kButton, 290, 300, 60, 20, "%p : Path", "Special string replaced by path only"},
+    {ButtonPath, Kind::kButton, 290, 300, 60, 20, "%p : Path",
+     "Special string replaced by path only"},
     {ButtonFilename, Kind::kButton, 360, 300, 80, 20, "%n : Filename",
      "Special string replaced by file name without path and without extension"},
     {ButtonStart, Kind::kButton, 270, 370, 350, 20, "Start !", "Launch the processing"},
@@ -67,8 +69,8 @@ constexpr ControlSpec kControls[] = {
      nullptr},
     {ButtonSelectDestination, Kind::kButton, 20, 180, 140, 20, "Select destination", nullptr},
     {StringDestination, Kind::kField, 170, 180, 440, 20, "", "If empty, no duplication is made."},
-    {ButtonDuplicationDestination, Kind::kButton, 330, 330, 160, 20,
-     "%d : Duplication Destination", "Special string replaced by the duplication path"},
+    {ButtonDuplicationDestination, Kind::kButton, 330, 330, 160, 20, "%d : Duplication Destination",
+     "Special string replaced by the duplication path"},
     {ButtonLoadConfig, Kind::kButton, 10, 370, 100, 20, "Load Config", nullptr},
     {ButtonSaveConfig, Kind::kButton, 120, 370, 100, 20, "Save Config", nullptr},
 };
@@ -94,6 +96,7 @@ struct WindowState {
   std::deque<WindowEvent> queue;
   int event_window = 0;
   int event_gadget = -1;
+  bool input_held = false;  // ProcessWindowWithoutInput left user input waiting
 };
 
 WindowState& State() {
@@ -108,7 +111,9 @@ std::string FromQt(const QString& text) { return text.toLocal8Bit().toStdString(
 
 // Buttons, check boxes and frame titles read "&" as a mnemonic mark; doubling shows it as is.
 QString EscapeMnemonic(QString text) { return text.replace(u'&', QStringLiteral("&&")); }
-QString UnescapeMnemonic(QString text) { return text.replace(QStringLiteral("&&"), QStringLiteral("&")); }
+QString UnescapeMnemonic(QString text) {
+  return text.replace(QStringLiteral("&&"), QStringLiteral("&"));
+}
 
 // Tooltips guess between plain and rich text; a text that could pass for markup is converted so
 // that it shows literally.
@@ -309,6 +314,7 @@ int OpenMainWindow(int x, int y, int width, int height) {
   window->setWindowTitle(QStringLiteral("Wendrix"));
   window->setWindowIcon(ApplicationIcon());
   window->setCursor(Qt::ArrowCursor);
+  window->setAttribute(Qt::WA_AlwaysShowToolTips);
   window->setFont(ControlFont(window->style()));
   window->setFixedSize(width, height);
   window->move(x, y);
@@ -364,6 +370,13 @@ int WaitWindowEvent() {
       state.event_window = 0;
       state.event_gadget = -1;
       return kEventCloseWindow;
+    }
+    // Input held back during a run sits in the window system's own queue, which the dispatcher
+    // looks at only when woken: without this the wait would block until some unrelated event.
+    if (state.input_held) {
+      state.input_held = false;
+      if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->wakeUp();
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
@@ -433,6 +446,7 @@ void SetGadgetState(int gadget, int state) {
 }
 
 void ProcessWindowWithoutInput() {
+  State().input_held = true;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 

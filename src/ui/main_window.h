@@ -44,8 +44,8 @@ enum Gadget {
 };
 
 // Event codes returned by WaitWindowEvent.
-inline constexpr int kEventGadget = 13100;  // a control was used
-inline constexpr int kEventMenu = 13101;    // a menu command (the Main window has no menu)
+inline constexpr int kEventGadget = 13100;       // a control was used
+inline constexpr int kEventMenu = 13101;         // a menu command (the Main window has no menu)
 inline constexpr int kEventCloseWindow = 13116;  // the window's close was requested
 
 // The Main window's identifier as OpenMainWindow returns it and EventWindow reports it.

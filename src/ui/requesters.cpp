@@ -11,7 +11,9 @@
 namespace wendrix {
 namespace {
 
-QString PathToQt(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString PathToQt(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
 std::string PathFromQt(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 std::vector<std::string> SplitAtBars(const std::string& text) {
@@ -49,7 +51,8 @@ class ExecutableFilter : public QSortFilterProxyModel {
     if (model == nullptr) return true;
     const QFileInfo info = model->fileInfo(model->index(row, 0, parent));
     if (info.isDir()) return true;
-    return info.isExecutable() || info.fileName().endsWith(QLatin1String(".exe"), Qt::CaseInsensitive);
+    return info.isExecutable() ||
+           info.fileName().endsWith(QLatin1String(".exe"), Qt::CaseInsensitive);
   }
 
  private:
@@ -67,9 +70,9 @@ class FileRequester : public QFileDialog {
     if (!files.isEmpty()) {
       const QFileInfo info(files.first());
       if (!info.isDir() && !QFileInfo(info.absolutePath()).isDir()) {
-        QMessageBox::warning(this, windowTitle(),
-                             tr("%1\nPath does not exist.\nCheck the path and try again.")
-                                 .arg(info.absolutePath()));
+        QMessageBox::warning(
+            this, windowTitle(),
+            tr("%1\nPath does not exist.\nCheck the path and try again.").arg(info.absolutePath()));
         return;
       }
     }
@@ -176,8 +179,7 @@ std::vector<NameFilter> ParseFilterList(const std::string& filter_list) {
     NameFilter filter;
     filter.description = parts[i];
     std::string patterns;
-    const QStringList pieces =
-        QString::fromLocal8Bit(parts[i + 1]).split(u';', Qt::SkipEmptyParts);
+    const QStringList pieces = QString::fromLocal8Bit(parts[i + 1]).split(u';', Qt::SkipEmptyParts);
     for (const QString& piece : pieces) {
       std::string pattern = piece.trimmed().toLocal8Bit().toStdString();
       if (pattern.empty()) continue;
@@ -259,7 +261,8 @@ int ShowMessageBox(const std::string& title, const std::string& text, int flags)
                  {QMessageBox::Ignore, kIdIgnore}};
       break;
     case kMbYesNoCancel:
-      choices = {{QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}, {QMessageBox::Cancel, kIdCancel}};
+      choices = {
+          {QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}, {QMessageBox::Cancel, kIdCancel}};
       break;
     case kMbYesNo:
       choices = {{QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}};
