@@ -4,7 +4,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
-#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -83,11 +82,6 @@ int main(int argc, char** argv) {
   using namespace wendrix;
   (void)argc;
   InstallShutdownSignals();
-  // Input that arrives during a job run is held back and must be delivered once the run is over.
-  // The X event reader of the GLib-based event loop only looks at its queue when a new event
-  // comes, so held-back presses and close requests would wait for the next mouse move; the
-  // toolkit's own event loop picks them up at once.
-  setenv("QT_NO_GLIB", "1", 1);
   // The program reads no options; nor does the toolkit get any.
   int toolkit_argc = 1;
   QApplication application(toolkit_argc, argv);
