@@ -7,7 +7,7 @@
 
 namespace wendrix {
 
-// Splits text into words by the rules the Microsoft C runtime applies to a command line:
+// Splits text into words by the usual command-line rules of the original platform:
 // white space separates words, double quotes group and are removed, "" inside a quoted part is
 // a literal quote, 2n backslashes before a quote give n and the quote acts, 2n+1 give n and a
 // literal quote, other backslashes are literal.

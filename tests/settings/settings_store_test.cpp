@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "settings/settings_parser.h"
 #include "test_support.h"
 
 namespace wendrix {
@@ -57,6 +58,18 @@ TEST(StoreRead, NulBytesAndUtf8PassThrough) {
   TempDir dir;
   EXPECT_FALSE(StoreOpen(dir / "missing.ini") || StoreOpen(dir.Path()));
   EXPECT_EQ(StoreReadString("K", " as given "), " as given ");  // no store in use
+}
+
+// The conversion a single-byte system applies to the values of a file with the UTF-8 mark.
+TEST(StoreRead, Utf8ValuesBecomeSingleBytesByTheTable) {
+  EXPECT_EQ(detail::Utf8ToSingleByte("a\xC3\xA9z"), "a\xE9z");    // two bytes, below 0x100
+  EXPECT_EQ(detail::Utf8ToSingleByte("\xC4\x80|\xC3x"), "?|?x");  // above 0xFF; no continuation
+  EXPECT_EQ(detail::Utf8ToSingleByte("\xE2\x82\xAC\xF0\x9F\x98\x80."), "??.");
+  EXPECT_EQ(detail::Utf8ToSingleByte("\x80\xFF\xE2\x82"), "");  // stray, invalid, cut short
+  EXPECT_EQ(detail::SingleByteToUtf8("\xE9"
+                                     "a"),
+            "\xC3\xA9"
+            "a");
 }
 
 TEST(StoreRead, IntegersAsFormattedScanningReadsThemButSaturated) {
