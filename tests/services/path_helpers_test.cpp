@@ -36,14 +36,7 @@ TEST(PathParts, FolderNameAndExtensionAgree) {
   }
 }
 
-TEST(WellKnownFolders, EndWithASlashAndExist) {
-  const std::string saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
-  setenv("HOME", "/home/someone", 1);
-  EXPECT_EQ(UserHomeFolder(), "/home/someone/");
-  unsetenv("HOME");  // the account's entry then
-  EXPECT_TRUE(UserHomeFolder().ends_with('/'));
-  setenv("HOME", saved_home.c_str(), 1);
-
+TEST(TempFolder, IsTheRealFolderOrNothing) {
   testing::TempDir dir;
   std::filesystem::create_directory(dir / "real");
   std::filesystem::create_directory_symlink(dir / "real", dir / "link");
@@ -52,26 +45,17 @@ TEST(WellKnownFolders, EndWithASlashAndExist) {
   EXPECT_EQ(TempFolder(), std::filesystem::canonical(dir / "real").string() + "/");
   for (const char* unusable : {"missing", "file"}) {
     setenv("TMPDIR", (dir / unusable).c_str(), 1);
-    EXPECT_EQ(TempFolder(), "");
+    EXPECT_EQ(TempFolder(), "") << unusable;
   }
   unsetenv("TMPDIR");
   EXPECT_EQ(TempFolder(), std::filesystem::canonical("/tmp").string() + "/");
-  const std::string exe = std::filesystem::canonical("/proc/self/exe").string();
-  EXPECT_EQ(ProgramFolder() + NamePart(exe, false), exe);
 }
 
-TEST(TextSearch, CountAndReplaceNeverOverlapOrRescan) {
-  EXPECT_EQ(CountOccurrences("a %d b %d", "%d"), 2);
-  EXPECT_EQ(CountOccurrences("a %d b %d", "%D"), 0);
-  EXPECT_EQ(CountOccurrences("aaaa", "aa"), 2);
-  EXPECT_EQ(CountOccurrences("aaa", "aa"), 1);
-  EXPECT_EQ(CountOccurrences("abc", ""), 0);
-  EXPECT_EQ(ReplaceAll("\"%f\" %f", "%f", "/x y"), "\"/x y\" /x y");
+TEST(TextSearch, ReplaceNeverRescansAndEmptyNeedlesFindNothing) {
   EXPECT_EQ(ReplaceAll("xx", "x", "xx"), "xxxx");
-  EXPECT_EQ(ReplaceAll("%d", "%d", "a%db"), "a%db");
-  EXPECT_EQ(ReplaceAll("aaa", "aa", "b"), "ba");
-  EXPECT_EQ(ReplaceAll("%F", "%f", "x"), "%F");
   EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
+  EXPECT_EQ(CountOccurrences("aaaa", "aa"), 2);
+  EXPECT_EQ(CountOccurrences("abc", ""), 0);
 }
 
 }  // namespace
