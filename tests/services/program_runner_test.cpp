@@ -7,11 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include "test_support.h"
 
 namespace wendrix {
@@ -22,8 +17,8 @@ using testing::TestChild;
 
 constexpr std::uint32_t kSystemFlags = ChildKeep | ChildPipeOutput;
 
-ChildRecord* Start(const std::vector<std::string>& args, const std::string& folder = "") {
-  return AsChildRecord(ChildStart(TestChild(), args, folder, kSystemFlags));
+ChildRecord* Start(const std::vector<std::string>& args) {
+  return AsChildRecord(ChildStart(TestChild(), args, "", kSystemFlags));
 }
 
 // Everything the child writes, until it has ended and the pipe is drained; closes the record.
@@ -48,8 +43,7 @@ bool HasZombie() {
 
 template <typename Cond>
 bool Eventually(Cond cond) {  // up to 5 s
-  for (int i = 0; i < 100 && !cond(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int i = 0; i < 100 && !cond(); ++i) usleep(50000);
   return cond();
 }
 
