@@ -21,7 +21,6 @@ TEST(PathParts, FolderNameAndExtensionAgree) {
       {"/my.folder/file", "/my.folder/", "file", "file", ""},
       {"/x/.profile", "/x/", ".profile", ".profile", ""},
       {"name.", "", "name.", "name.", ""},
-      {"my file.txt", "", "my file.txt", "my file", "txt"},
       {"old.file copy", "", "old.file copy", "old.file copy", ""},
       {"\"C:\\my dir\\y.txt\" -x", "C:\\my dir\\", "y.txt", "y", ""},
       {"\"quoted.txt\"", "", "quoted.txt", "quoted", "txt"},
@@ -49,13 +48,6 @@ TEST(TempFolder, IsTheRealFolderOrNothing) {
   }
   unsetenv("TMPDIR");
   EXPECT_EQ(TempFolder(), std::filesystem::canonical("/tmp").string() + "/");
-}
-
-TEST(TextSearch, ReplaceNeverRescansAndEmptyNeedlesFindNothing) {
-  EXPECT_EQ(ReplaceAll("xx", "x", "xx"), "xxxx");
-  EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
-  EXPECT_EQ(CountOccurrences("aaaa", "aa"), 2);
-  EXPECT_EQ(CountOccurrences("abc", ""), 0);
 }
 
 }  // namespace
