@@ -97,16 +97,20 @@ struct Job {
   Settings settings;
 };
 
-TEST(TerminalConsoleOutput, BytesArriveUnchangedAndLaterRunsShareTheWindow) {
+TEST(TerminalConsoleOutput, BytesArriveUnchangedInOneWindowAndAFreezeLosesNothing) {
   FakeTerminal terminal;
   const std::string starts = terminal.dir / "starts";
   TerminalConsoleOptions options = Through(terminal);
-  // Counts the emulator's starts, then becomes it.
-  options.launchers = {{"/bin/sh",
+  // Two launchers that fail, then one that counts the emulator's starts and becomes it.
+  options.launchers = {{"wendrix-no-such-terminal", {}},
+                       {"false", {}},
+                       {"/bin/sh",
                         {"-c", "echo started >> \"$0\"; exec \"$@\"", starts, WENDRIX_TEST_TERMINAL,
                          terminal.record, terminal.control}}};
-  const std::string bytes =
-      "CR\rLF\nCRLF\r\nUTF-8 \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 " + Pattern(1 << 20) + "end";
+  // Ctrl+S, then the line the command waits for before it writes 1 MiB; a second later Ctrl+Q.
+  terminal.Do("noecho\nwait started\ntype \\x13\ntype \\n\nsleep 1000\ntype \\x11\n");
+  const std::string bytes = "CR\rLF\nCRLF\r\nUTF-8 \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 ";
+  std::size_t held_back = 0;
   {
     TerminalConsole console(options);
     ASSERT_EQ(console.Open(), 1);
@@ -114,31 +118,16 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedAndLaterRunsShareTheWindow) {
     ASSERT_EQ(console.Write(bytes.data(), bytes.size()), static_cast<std::int64_t>(bytes.size()));
     Job job({"a.txt"});
     EXPECT_EQ(job.Run(console, "text first-%n"), JobOutcome::kFinished);
-    EXPECT_EQ(job.Run(console, "text second-%n"), JobOutcome::kFinished);
-    Idle(console);
-    EXPECT_EQ(console.Pending(), 0u);
-  }
-  ASSERT_TRUE(terminal.Ended()) << "the window outlived the console";
-  EXPECT_TRUE(ReadFile(terminal.record) == OnScreen(bytes) + "first-asecond-a");
-  EXPECT_EQ(ReadFile(starts), "started\n");
-}
-
-TEST(TerminalConsoleOutput, AFrozenTerminalKeepsTheRunAliveAndLosesNothing) {
-  FakeTerminal terminal;
-  // Ctrl+S, then the line the command waits for before it writes 1 MiB; a second later Ctrl+Q.
-  terminal.Do("noecho\nwait started\ntype \\x13\ntype \\n\nsleep 1000\ntype \\x11\n");
-  std::size_t held_back = 0;
-  {
-    TerminalConsole console(Through(terminal));
-    Job job({"a.txt"});
     EXPECT_EQ(job.Run(console, "text started line bytes 1048576 text end-%n"),
               JobOutcome::kFinished);
     held_back = console.Pending();  // the run ended while the terminal was still frozen
     EXPECT_EQ(Idle(console), ConsoleState::kOpen);
   }
   EXPECT_GT(held_back, 0u);
-  ASSERT_TRUE(terminal.Ended());
-  EXPECT_TRUE(ReadFile(terminal.record) == OnScreen("started\n" + Pattern(1 << 20) + "end-a"));
+  ASSERT_TRUE(terminal.Ended()) << "the window outlived the console";
+  EXPECT_TRUE(ReadFile(terminal.record) ==
+              OnScreen(bytes + "first-astarted\n" + Pattern(1 << 20) + "end-a"));
+  EXPECT_EQ(ReadFile(starts), "started\n");
 }
 
 TEST(TerminalConsoleCommands, ShareTheTerminalAndGetNothingElseOfTheProgram) {
@@ -174,14 +163,9 @@ TEST(TerminalConsoleEnding, CtrlCOrClosingTheWindowDuringARunStopsIt) {
   }
 }
 
-TEST(TerminalConsoleOpening, FailingLaunchersPassOnAndWithoutARelayOwnStreamsServe) {
+TEST(TerminalConsoleOpening, ALauncherThatExitsWithoutARelayLeavesTheOwnStreams) {
   FakeTerminal terminal;
   TerminalConsoleOptions options = Through(terminal);
-  options.launchers = {{"wendrix-no-such-terminal", {}}, {"false", {}}, options.launchers[0]};
-  TerminalConsole relayed(options);
-  relayed.Open();
-  EXPECT_EQ(relayed.mode(), TerminalConsole::Mode::kRelay);
-
   // One that exits 0 as a server's launcher does, yet no relay ever calls: a bounded wait.
   options.launchers = {{"true", {}}};
   options.relay_wait_ms = 1500;
