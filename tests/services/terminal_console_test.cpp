@@ -57,13 +57,12 @@ struct FakeTerminal {
   int control_fd = -1;
 };
 
+// The console on the fake terminal, never on the test's own.
 TerminalConsoleOptions Through(const FakeTerminal& terminal) {
-  TerminalConsoleOptions options;
-  options.launchers = {{WENDRIX_TEST_TERMINAL, {terminal.record, terminal.control}}};
-  options.relay_path = WENDRIX_CONSOLE_RELAY;
-  options.own_output = -1;  // never the test's own terminal
-  options.relay_wait_ms = 60000;
-  return options;
+  return {.launchers = {{WENDRIX_TEST_TERMINAL, {terminal.record, terminal.control}}},
+          .relay_path = WENDRIX_CONSOLE_RELAY,
+          .own_output = -1,
+          .relay_wait_ms = 60000};
 }
 
 // Waits as the window does while idle: until what the console kept is delivered or, with
@@ -80,22 +79,16 @@ ConsoleState Idle(TerminalConsole& console, bool until_end = false) {
   return state;
 }
 
-// A folder with the named empty files, and Settings that run the test child on each.
-struct Job {
-  Job(std::initializer_list<const char*> names) {
-    for (const char* name : names) testing::WriteFile(root / name, "");
-    settings.path = root.Path();
-    settings.search_text = "*.txt";
-    settings.command = testing::TestChild();
-  }
-  JobOutcome Run(Console& console, const std::string& parameters) {
-    settings.parameters = parameters;
-    JobHooks hooks{&console, {}};
-    return RunJob(settings, hooks);
-  }
-  testing::TempDir root;
+// Runs the test child with parameters on every .txt file of folder.
+JobOutcome RunOn(Console& console, const std::string& folder, const std::string& parameters) {
   Settings settings;
-};
+  settings.path = folder;
+  settings.search_text = "*.txt";
+  settings.command = testing::TestChild();
+  settings.parameters = parameters;
+  JobHooks hooks{&console, {}};
+  return RunJob(settings, hooks);
+}
 
 TEST(TerminalConsoleOutput, BytesArriveUnchangedInOneWindowAndAFreezeLosesNothing) {
   FakeTerminal terminal;
@@ -116,9 +109,9 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedInOneWindowAndAFreezeLosesNothin
     ASSERT_EQ(console.Open(), 1);
     ASSERT_EQ(console.mode(), TerminalConsole::Mode::kRelay);
     ASSERT_EQ(console.Write(bytes.data(), bytes.size()), static_cast<std::int64_t>(bytes.size()));
-    Job job({"a.txt"});
-    EXPECT_EQ(job.Run(console, "text first-%n"), JobOutcome::kFinished);
-    EXPECT_EQ(job.Run(console, "text started line bytes 1048576 text end-%n"),
+    testing::WriteFile(terminal.dir / "a.txt", "");
+    EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text first-%n"), JobOutcome::kFinished);
+    EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text started line bytes 1048576 text end-%n"),
               JobOutcome::kFinished);
     held_back = console.Pending();  // the run ended while the terminal was still frozen
     EXPECT_EQ(Idle(console), ConsoleState::kOpen);
@@ -134,8 +127,9 @@ TEST(TerminalConsoleCommands, ShareTheTerminalAndGetNothingElseOfTheProgram) {
   FakeTerminal terminal;
   terminal.Do("wait name? \ntype Ann\\n\n");
   TerminalConsole console(Through(terminal));
-  Job job({"a.txt"});
-  EXPECT_EQ(job.Run(console, "stderr \"name? \" line fds pgrp text %n"), JobOutcome::kFinished);
+  testing::WriteFile(terminal.dir / "a.txt", "");
+  EXPECT_EQ(RunOn(console, terminal.dir.Path(), "stderr \"name? \" line fds pgrp text %n"),
+            JobOutcome::kFinished);
   // Closing the window while idle is seen, and later writes fail.
   terminal.Do("wait own\\x0d\\na\nclose\n");
   EXPECT_EQ(Idle(console, true), ConsoleState::kClosed);
@@ -154,8 +148,8 @@ TEST(TerminalConsoleEnding, CtrlCOrClosingTheWindowDuringARunStopsIt) {
     FakeTerminal terminal;
     terminal.Do(std::string("wait started-a\n") + action + "\n");
     TerminalConsole console(Through(terminal));
-    Job job({"a.txt", "b.txt"});
-    EXPECT_EQ(job.Run(console, "text started-%n sleep 30000 text finished-%n"),
+    for (const char* name : {"a.txt", "b.txt"}) testing::WriteFile(terminal.dir / name, "");
+    EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text started-%n sleep 30000 text finished-%n"),
               JobOutcome::kConsoleEnded);
     EXPECT_EQ(console.Service(), state);
     // Nothing after "started-a": neither "finished-a" nor "started-b".
@@ -164,12 +158,11 @@ TEST(TerminalConsoleEnding, CtrlCOrClosingTheWindowDuringARunStopsIt) {
 }
 
 TEST(TerminalConsoleOpening, ALauncherThatExitsWithoutARelayLeavesTheOwnStreams) {
-  FakeTerminal terminal;
-  TerminalConsoleOptions options = Through(terminal);
   // One that exits 0 as a server's launcher does, yet no relay ever calls: a bounded wait.
-  options.launchers = {{"true", {}}};
-  options.relay_wait_ms = 1500;
-  TerminalConsole console(options);
+  TerminalConsole console({.launchers = {{"true", {}}},
+                           .relay_path = WENDRIX_CONSOLE_RELAY,
+                           .own_output = -1,
+                           .relay_wait_ms = 1500});
   console.Open();
   EXPECT_EQ(console.mode(), TerminalConsole::Mode::kStandardStreams);
   EXPECT_EQ(CurrentChildStdio().input, -1);
@@ -182,8 +175,9 @@ TEST(TerminalConsoleOwnTerminal, IsUsedWhenOutputIsATerminalAndLeavesItsFlagsAlo
   options.launchers = {};
   options.own_output = slave;
   TerminalConsole console(options);
-  Job job({"a.txt"});
-  EXPECT_EQ(job.Run(console, "text %n"), JobOutcome::kFinished);
+  testing::TempDir dir;
+  testing::WriteFile(dir / "a.txt", "");
+  EXPECT_EQ(RunOn(console, dir.Path(), "text %n"), JobOutcome::kFinished);
   EXPECT_EQ(console.mode(), TerminalConsole::Mode::kOwnTerminal);
   EXPECT_EQ(fcntl(slave, F_GETFL) & O_NONBLOCK, 0) << "non-blocking mode leaked to the shell";
   close(master);
@@ -195,14 +189,15 @@ TEST(TerminalConsoleOwnTerminal, IsUsedWhenOutputIsATerminalAndLeavesItsFlagsAlo
 // terminal as its controlling terminal.
 TEST(TerminalConsoleOwnTerminal, CtrlCInterruptsTheCommandAndEndsTheRun) {
   FakeTerminal terminal;
-  Job job({"a.txt", "b.txt"});
+  for (const char* name : {"a.txt", "b.txt"}) testing::WriteFile(terminal.dir / name, "");
+  const std::string root = terminal.dir.Path();
   const std::string result = terminal.dir / "result";
   const char* argv[] = {WENDRIX_TEST_TERMINAL,
                         terminal.record.c_str(),
                         terminal.control.c_str(),
                         WENDRIX_TEST_CONSOLE_DRIVER,
                         result.c_str(),
-                        job.settings.path.c_str(),
+                        root.c_str(),
                         "*.txt",
                         testing::TestChild(),
                         "pgrp text started-%n sleep 30000 text finished-%n",
