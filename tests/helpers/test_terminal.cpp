@@ -151,7 +151,8 @@ int main(int argc, char** argv) {
 
   if (master >= 0) close(master);
   // A session leader losing its terminal gets SIGHUP; give it time to end.
-  for (int i = 0; ending != "command ended" && i < 500 && waitpid(child, &status, WNOHANG) != child; ++i)
+  for (int i = 0; ending != "command ended" && i < 500 && waitpid(child, &status, WNOHANG) != child;
+       ++i)
     usleep(10000);
   close(record);
   std::ofstream(record_path + ".done") << ending << "\n";
