@@ -1,62 +1,44 @@
 // Plays a terminal emulator for the console tests, on a pseudo-terminal:
 //   wendrix-test-terminal RECORD CONTROL COMMAND [ARGS...]
 // COMMAND runs as a session leader with the pty as its controlling terminal and standard
-// streams. Everything it (or anyone holding the pty) writes is appended to RECORD as the screen
-// would receive it. CONTROL is a FIFO ("-" for none) from which commands are read, one a line,
-// and carried out in order:
+// streams. Everything written to the pty is appended to RECORD as the screen would receive it.
+// CONTROL is a FIFO from which commands are read, one a line, and carried out in order:
 //   wait TEXT   hold the following commands until TEXT has been received (after the last match)
-//   type TEXT   type TEXT into the terminal
+//   type TEXT   type TEXT into the terminal (\n and \xHH escapes: Ctrl+C is \x03, Ctrl+S \x13)
 //   sleep MS    hold the following commands for MS milliseconds
 //   noecho      stop echoing what is typed
 //   close       close the terminal (the session gets a hang-up), as a window's close box does
-// TEXT takes \n \r \t \\ and \xHH escapes (Ctrl+C is \x03, Ctrl+S \x13, Ctrl+Q \x11).
 // Like a real emulator it ends when COMMAND ends; then RECORD.done is written with how it ended.
 // RECORD.fds gets the descriptors it was started with, one a line: whoever launched it must
 // not have leaked any beyond 0, 1 and 2.
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <string>
 
 namespace {
 
-long long NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
-
 std::string Unescape(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 >= text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char c = text[++i];
-    if (c == 'n') {
+    if (text.compare(i, 2, "\\n") == 0) {
       out += '\n';
-    } else if (c == 'r') {
-      out += '\r';
-    } else if (c == 't') {
-      out += '\t';
-    } else if (c == 'x' && i + 2 < text.size() + 1) {
-      out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
-      i += 2;
+      i += 1;
+    } else if (text.compare(i, 2, "\\x") == 0) {
+      out += static_cast<char>(std::strtol(text.substr(i + 2, 2).c_str(), nullptr, 16));
+      i += 3;
     } else {
-      out += c;
+      out += text[i];
     }
   }
   return out;
@@ -74,34 +56,20 @@ void WriteAll(int fd, const char* data, std::size_t length) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: wendrix-test-terminal RECORD CONTROL COMMAND [ARGS...]\n");
-    return 2;
-  }
+  if (argc < 4) return 2;
   const std::string record_path = argv[1];
   std::string inherited;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (dirent* e = readdir(dir)) {
-      if (e->d_name[0] != '.' && std::atoi(e->d_name) != dirfd(dir))
-        inherited += std::string(e->d_name) + "\n";
-    }
-    closedir(dir);
-  }
-  const std::string fds_path = record_path + ".fds";
-  const int fds_fd = open(fds_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  WriteAll(fds_fd, inherited.data(), inherited.size());
-  close(fds_fd);
+  for (int fd = 0; fd < 1024; ++fd)
+    if (fcntl(fd, F_GETFD) != -1) inherited += std::to_string(fd) + "\n";
+  std::ofstream(record_path + ".fds") << inherited;
 
   int master = -1, slave = -1;
   if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return 1;
-
   const pid_t child = fork();
   if (child == 0) {
     setsid();
     ioctl(slave, TIOCSCTTY, 0);
-    dup2(slave, 0);
-    dup2(slave, 1);
-    dup2(slave, 2);
+    for (int fd = 0; fd < 3; ++fd) dup2(slave, fd);
     if (slave > 2) close(slave);
     close(master);
     execvp(argv[3], argv + 3);
@@ -111,26 +79,21 @@ int main(int argc, char** argv) {
   fcntl(master, F_SETFD, FD_CLOEXEC);
   fcntl(master, F_SETFL, O_NONBLOCK);
   const int record = open(record_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int control =
-      std::string(argv[2]) == "-" ? -1 : open(argv[2], O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  const int control = open(argv[2], O_RDWR | O_NONBLOCK | O_CLOEXEC);
 
   std::string seen, control_buffer, ending;
   std::size_t wait_from = 0;
   std::deque<std::string> commands;
-  long long sleep_until = -1;
+  std::chrono::steady_clock::time_point sleep_until{};  // the epoch while not sleeping
   int status = 0;
-  bool child_ended = false;
 
   auto take_output = [&]() -> bool {  // false once no one holds the pty's other side
     char buffer[65536];
     for (;;) {
       ssize_t n = read(master, buffer, sizeof buffer);
-      if (n > 0) {
-        WriteAll(record, buffer, static_cast<std::size_t>(n));
-        seen.append(buffer, static_cast<std::size_t>(n));
-        continue;
-      }
-      return n < 0 && errno == EAGAIN;
+      if (n <= 0) return n < 0 && errno == EAGAIN;
+      WriteAll(record, buffer, static_cast<std::size_t>(n));
+      seen.append(buffer, static_cast<std::size_t>(n));
     }
   };
 
@@ -145,9 +108,11 @@ int main(int argc, char** argv) {
         if (at == std::string::npos) break;
         wait_from = at + arg.size();
       } else if (verb == "sleep") {
-        if (sleep_until < 0) sleep_until = NowMs() + std::atol(arg.c_str());
-        if (NowMs() < sleep_until) break;
-        sleep_until = -1;
+        const auto now = std::chrono::steady_clock::now();
+        if (sleep_until == decltype(sleep_until){})
+          sleep_until = now + std::chrono::milliseconds(std::atol(arg.c_str()));
+        if (now < sleep_until) break;
+        sleep_until = {};
       } else if (verb == "type") {
         WriteAll(master, arg.data(), arg.size());
       } else if (verb == "noecho") {
@@ -167,11 +132,11 @@ int main(int argc, char** argv) {
     if (!ending.empty()) break;
 
     pollfd fds[2] = {{master, POLLIN, 0}, {control, POLLIN, 0}};
-    poll(fds, control >= 0 ? 2 : 1, 10);
+    poll(fds, 2, 10);
     if (!take_output()) ending = "hung up";
-    if (control >= 0 && (fds[1].revents & POLLIN)) {
-      char buffer[4096];
-      ssize_t n = read(control, buffer, sizeof buffer);
+    char buffer[4096];
+    if ((fds[1].revents & POLLIN) != 0) {
+      const ssize_t n = read(control, buffer, sizeof buffer);
       if (n > 0) control_buffer.append(buffer, static_cast<std::size_t>(n));
       for (std::size_t end; (end = control_buffer.find('\n')) != std::string::npos;) {
         commands.push_back(control_buffer.substr(0, end));
@@ -179,22 +144,17 @@ int main(int argc, char** argv) {
       }
     }
     if (waitpid(child, &status, WNOHANG) == child) {
-      child_ended = true;
       take_output();
       ending = "command ended";
     }
   }
 
   if (master >= 0) close(master);
-  if (!child_ended) {
-    // A session leader losing its terminal gets SIGHUP; give it time to end.
-    for (int i = 0; i < 500 && waitpid(child, &status, WNOHANG) != child; ++i) usleep(10000);
-  }
+  // A session leader losing its terminal gets SIGHUP; give it time to end.
+  for (int i = 0; ending != "command ended" && i < 500 && waitpid(child, &status, WNOHANG) != child;
+       ++i)
+    usleep(10000);
   close(record);
-  const std::string done = record_path + ".done";
-  const int done_fd = open(done.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  WriteAll(done_fd, ending.data(), ending.size());
-  WriteAll(done_fd, "\n", 1);
-  close(done_fd);
+  std::ofstream(record_path + ".done") << ending << "\n";
   return 0;
 }

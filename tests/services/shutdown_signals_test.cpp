@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include "engine/job_run.h"
 #include "services/terminal_console.h"
@@ -14,18 +13,9 @@
 namespace wendrix {
 namespace {
 
-bool Readable(int fd) {
-  pollfd pfd{fd, POLLIN, 0};
-  return poll(&pfd, 1, 0) == 1;
-}
-
 TEST(ShutdownSignals, EndARunAndAreReportedGravestFirst) {
   ASSERT_TRUE(InstallShutdownSignals());
-  ASSERT_TRUE(InstallShutdownSignals()) << "a second installation must change nothing";
-  const int descriptor = ShutdownSignalDescriptor();
-  ASSERT_GE(descriptor, 0);
-  EXPECT_EQ(ShutdownSignalState(), ConsoleState::kOpen);
-
+  ASSERT_GE(ShutdownSignalDescriptor(), 0);
   // SIGPIPE is ignored: a write into a pipe without reader fails instead of ending us.
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
@@ -46,15 +36,14 @@ TEST(ShutdownSignals, EndARunAndAreReportedGravestFirst) {
   options.launchers = {};
   options.own_output = -1;
   TerminalConsole console(options);
-  JobHooks hooks;
-  hooks.console = &console;
   int idle_calls = 0;
-  hooks.idle = [&] {
-    if (++idle_calls == 3) kill(getpid(), SIGTERM);
-  };
+  JobHooks hooks{&console, [&] {
+                   if (++idle_calls == 3) kill(getpid(), SIGTERM);
+                 }};
   EXPECT_EQ(RunJob(settings, hooks), JobOutcome::kConsoleEnded);
   EXPECT_EQ(console.CheckIdle(), ConsoleState::kClosed);
-  EXPECT_FALSE(Readable(descriptor)) << "the self-pipe was not drained";
+  pollfd self_pipe{ShutdownSignalDescriptor(), POLLIN, 0};
+  EXPECT_EQ(poll(&self_pipe, 1, 0), 0) << "the self-pipe was not drained";
 
   // An interrupt after a close does not make it milder; the first signal is remembered.
   raise(SIGINT);
