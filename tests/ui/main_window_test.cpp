@@ -1,31 +1,19 @@
-#include "ui/main_window.h"
-
-#include <gtest/gtest.h>
-
-#include <QCheckBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QScreen>
-#include <QStyle>
-#include <QTest>
-#include <QTimer>
-
+// The Main window offscreen: its controls and events, the requesters, and the buttons' actions.
+#include "services/path_helpers.h"
 #include "test_support.h"
+#include "ui/main_window_actions.h"
+#include "ui/requesters.h"
 #include "ui/ui_test_support.h"
 
 namespace wendrix {
 namespace {
 
-// The widget class of each control kind.
-constexpr const char* L = "QLabel";
-constexpr const char* F = "QLineEdit";
-constexpr const char* B = "QPushButton";
-constexpr const char* C = "QCheckBox";
-constexpr const char* G = "QGroupBox";
+using testing::WriteFile;
 
-struct Expected {
+constexpr const char *L = "QLabel", *F = "QLineEdit", *B = "QPushButton", *C = "QCheckBox",
+                     *G = "QGroupBox";
+
+struct Row {
   Gadget gadget;
   const char* kind;
   int x, y, w, h;
@@ -33,7 +21,8 @@ struct Expected {
   const char* tooltip;
 };
 
-const Expected kTable[] = {
+// In creation order.
+const Row kTable[] = {
     {TextTitle, L, 10, 10, 610, 24, "Wendrix", ""},
     {ButtonSelectPath, B, 20, 60, 140, 20, "Select path to process", ""},
     {StringPath, F, 170, 60, 440, 20, "", "Path to explore"},
@@ -72,206 +61,251 @@ const Expected kTable[] = {
     {ButtonSaveConfig, B, 120, 370, 100, 20, "Save Config", ""},
 };
 
-const Gadget kButtons[] = {ButtonSelectPath,
-                           ButtonSelectCommand,
-                           ButtonPathFilename,
-                           ButtonPath,
-                           ButtonFilename,
-                           ButtonStart,
-                           ButtonExtension,
-                           ButtonHome,
-                           ButtonTemp,
-                           ButtonSelectDestination,
-                           ButtonDuplicationDestination,
-                           ButtonLoadConfig,
-                           ButtonSaveConfig};
-
-class MainWindowTest : public ::testing::Test {
+// The fixture also plays the console that Start's commands write to.
+class MainWindowTest : public testing::WindowTest, public Console {
  protected:
   void SetUp() override {
-    testing::EnsureApplication();
-    ASSERT_EQ(OpenMainWindow(0, 0, 630, 400), kMainWindowId);
-    window_ = MainWindowWidget();
-    ASSERT_NE(window_, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_));
+    WindowTest::SetUp();
+    hooks_.console = this;
+    hooks_.idle = [] { ProcessWindowWithoutInput(); };
   }
-  void TearDown() override { CloseMainWindow(); }
-
-  // A click through the window's own hit-testing, at a point given in client coordinates.
-  void ClickAt(QPoint point) {
-    QTest::mouseClick(window_->windowHandle(), Qt::LeftButton, {}, point);
+  int Open() override { return 1; }
+  std::int64_t Write(const char* data, std::size_t length) override {
+    output_.append(data, length);
+    return static_cast<std::int64_t>(length);
   }
-  void ClickGadget(int gadget) { ClickAt(GadgetWidget(gadget)->geometry().center()); }
-
-  std::vector<int> DrainGadgetEvents() {
-    std::vector<int> gadgets;
-    while (WindowEventPending()) {
-      EXPECT_EQ(WaitWindowEvent(), kEventGadget);
-      gadgets.push_back(EventGadget());
-    }
-    return gadgets;
+  // Clicks a button and hands the event the loop receives to the handler; a requester it opens
+  // gets `answer`.
+  HandlerOutcome Press(Gadget button, std::optional<std::string> answer = std::nullopt) {
+    answer_ = answer;
+    requester_ = message_ = "";
+    Click(button);
+    return HandleMainWindowEvent(WaitWindowEvent(), hooks_);
   }
 
-  QWidget* window_ = nullptr;
+  testing::TempDir dir_;
+  JobHooks hooks_;
+  std::string output_;
 };
 
-TEST_F(MainWindowTest, EveryControlMatchesTheTable) {
+TEST_F(MainWindowTest, FreshWindowMatchesTheTableAndIsWrittenToAScreenshot) {
   ASSERT_EQ(std::size(kTable), static_cast<size_t>(GadgetCount));
-  const QFont gui_font = window_->font();
-  for (const Expected& row : kTable) {
+  QWidget* window = MainWindowWidget();
+  for (const Row& row : kTable) {
     SCOPED_TRACE(row.text);
     QWidget* widget = GadgetWidget(row.gadget);
-    ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->parentWidget(), window_);
+    EXPECT_STREQ(widget->metaObject()->className(), row.kind);
     EXPECT_EQ(widget->geometry(), QRect(row.x, row.y, row.w, row.h));
     EXPECT_EQ(GetGadgetText(row.gadget), row.text);
     EXPECT_EQ(widget->toolTip().toStdString(), row.tooltip);
-    EXPECT_TRUE(widget->isVisible() && widget->isEnabled());
-    EXPECT_STREQ(widget->metaObject()->className(), row.kind);
-    // Labels and frames never take the focus.
-    EXPECT_EQ(widget->focusPolicy() == Qt::NoFocus, row.kind == L || row.kind == G);
-    if (row.gadget != TextTitle && row.gadget != ButtonStart) {
-      EXPECT_EQ(widget->font(), gui_font);
-    }
+    EXPECT_TRUE(widget->isVisible() && widget->parentWidget() == window);
+    if (row.gadget == TextTitle || row.gadget == ButtonStart) continue;
+    EXPECT_EQ(widget->font(), window->font());
   }
-  EXPECT_EQ(GetGadgetState(CheckboxProcessFiles), 1);
-  EXPECT_EQ(GetGadgetState(CheckboxProcessFolders), 0);
+  // The banner and Start are bold at 12 and 10 points; the banner is white on blue.
+  const double pixels_per_point = QGuiApplication::primaryScreen()->logicalDotsPerInchY() / 72;
+  for (auto [gadget, points] : {std::pair{TextTitle, 12}, {ButtonStart, 10}}) {
+    const QFont font = GadgetWidget(gadget)->font();
+    EXPECT_EQ(font.bold() ? font.pixelSize() : 0, std::lround(points * pixels_per_point));
+  }
+  EXPECT_EQ(GadgetWidget(TextTitle)->palette().color(QPalette::WindowText), QColor(255, 255, 255));
+  const QImage image = window->grab().toImage();
+  ASSERT_TRUE(image.save(QStringLiteral(WENDRIX_BINARY_DIR "/main_window.png"), "PNG"));
+  EXPECT_EQ(QColor(image.pixel(30, 22)), QColor(0, 128, 255));  // the banner, left of its text
 }
 
-TEST_F(MainWindowTest, BannerAndStartAreBoldAtTheirPointSizesAndEveryCaptionFits) {
-  const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchY();
-  auto* title = static_cast<QLabel*>(GadgetWidget(TextTitle));
-  EXPECT_TRUE(title->font().bold() && GadgetWidget(ButtonStart)->font().bold());
-  EXPECT_EQ(title->font().pixelSize(), std::lround(12 * dpi / 72));  // 16 at 96 DPI
-  EXPECT_EQ(GadgetWidget(ButtonStart)->font().pixelSize(), std::lround(10 * dpi / 72));
-  EXPECT_EQ(title->palette().color(QPalette::WindowText), QColor(255, 255, 255));
-  EXPECT_EQ(title->palette().color(QPalette::Window), QColor(0, 128, 255));
-  EXPECT_EQ(title->frameShadow(), QFrame::Sunken);
-  for (const Expected& row : kTable) {
-    if (row.kind == F || row.text[0] == '\0') continue;
-    QWidget* widget = GadgetWidget(row.gadget);
-    const QFontMetrics metrics(widget->font());
-    int room = row.w - 6;  // frame or margin
-    if (row.kind == C) room -= widget->style()->pixelMetric(QStyle::PM_IndicatorWidth);
-    if (row.kind == G) room -= 10;  // the caption's inset
-    EXPECT_LE(metrics.horizontalAdvance(QString::fromUtf8(row.text)), room) << row.text;
-    EXPECT_LE(metrics.height(), row.h) << row.text;
-  }
-}
-
-TEST_F(MainWindowTest, WindowIsFixedSizeWithTitleBarOnlyCentredAndHasTheIcon) {
-  EXPECT_EQ(window_->windowTitle(), "Wendrix");
-  EXPECT_EQ(window_->minimumSize(), QSize(630, 400));
-  EXPECT_EQ(window_->maximumSize(), QSize(630, 400));
-  const Qt::WindowFlags flags = window_->windowFlags();
+TEST_F(MainWindowTest, WindowIsFixedSizeWithTitleBarOnlyAndCentred) {
+  QWidget* window = MainWindowWidget();
+  EXPECT_EQ(window->windowTitle(), "Wendrix");
+  EXPECT_TRUE(window->minimumSize() == QSize(630, 400) && window->maximumSize() == QSize(630, 400));
+  const Qt::WindowFlags flags = window->windowFlags();
   EXPECT_TRUE(flags & Qt::WindowSystemMenuHint && flags & Qt::WindowCloseButtonHint);
   EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
-  EXPECT_EQ(
-      window_->frameGeometry().topLeft(),
-      CentredPosition(window_->screen()->availableGeometry(), window_->frameGeometry().size()));
-  for (int size : {16, 24, 32, 48}) {
-    const QImage image = window_->windowIcon().pixmap(size).toImage();
-    EXPECT_EQ(image.size(), QSize(size, size));
-    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);  // transparent corner
-  }
-}
-
-TEST(CentredPositionTest, CentresAndNeverGoesAboveOrLeftOfTheScreen) {
-  EXPECT_EQ(CentredPosition(QRect(0, 0, 1281, 1025), QSize(630, 400)), QPoint(325, 312));
+  EXPECT_EQ(window->frameGeometry().topLeft(),
+            CentredPosition(window->screen()->availableGeometry(), window->frameGeometry().size()));
+  // Centred on the work area, but never above or left of it when the screen is smaller.
+  EXPECT_EQ(CentredPosition(QRect(100, 30, 1280, 994), QSize(630, 400)), QPoint(425, 327));
   EXPECT_EQ(CentredPosition(QRect(0, 0, 500, 300), QSize(636, 429)), QPoint(0, 0));
   EXPECT_EQ(CentredPosition(QRect(0, 0, 800, 300), QSize(636, 429)), QPoint(82, 0));
-  EXPECT_EQ(CentredPosition(QRect(100, 30, 1280, 994), QSize(630, 400)), QPoint(425, 327));
 }
 
-TEST_F(MainWindowTest, TabAndShiftTabFollowCreationOrderFromAFreshWindowAndWrap) {
-  EXPECT_EQ(QApplication::focusWidget(), window_);  // no control has the focus
-  const Gadget order[] = {ButtonSelectPath,     StringPath,
-                          StringSearchText,     ButtonSelectCommand,
-                          StringCommand,        StringParameters,
-                          ButtonPathFilename,   ButtonPath,
-                          ButtonFilename,       ButtonStart,
-                          CheckboxProcessFiles, CheckboxProcessFolders,
-                          ButtonExtension,      ButtonHome,
-                          ButtonTemp,           ButtonSelectDestination,
-                          StringDestination,    ButtonDuplicationDestination,
-                          ButtonLoadConfig,     ButtonSaveConfig,
-                          ButtonSelectPath};
-  for (Gadget expected : order) {
-    QTest::keyClick(window_->windowHandle(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), GadgetWidget(expected)) << expected;
-  }
-  EXPECT_FALSE(WindowEventPending());  // moving the focus is no event
-  CloseMainWindow();
-  OpenMainWindow(0, 0, 630, 400);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(MainWindowWidget()));
+TEST_F(MainWindowTest, TabAndShiftTabFollowCreationOrderFromAFreshWindow) {
+  EXPECT_EQ(QApplication::focusWidget(), MainWindowWidget());  // no control has the focus
   QTest::keyClick(MainWindowWidget()->windowHandle(), Qt::Key_Backtab, Qt::ShiftModifier);
   EXPECT_EQ(QApplication::focusWidget(), GadgetWidget(ButtonSaveConfig));
+  // Then round again from the first; labels and frames never take the focus.
+  for (const Row& row : kTable) {
+    if (row.kind == L || row.kind == G) continue;
+    QTest::keyClick(MainWindowWidget()->windowHandle(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), GadgetWidget(row.gadget)) << row.text;
+  }
+  EXPECT_FALSE(WindowEventPending());  // moving the focus is no event
 }
 
 TEST_F(MainWindowTest, EveryButtonTakesAHitTestedClickAndPostsOneEventNamingIt) {
-  for (Gadget button : kButtons) {
-    ClickGadget(button);
-    EXPECT_EQ(DrainGadgetEvents(), std::vector<int>{button});
-    EXPECT_EQ(EventWindow(), kMainWindowId);
+  for (const Row& row : kTable) {
+    if (row.kind != B) continue;
+    Click(row.gadget);
+    EXPECT_EQ(WaitWindowEvent(), kEventGadget);
+    EXPECT_EQ(EventGadget(), row.gadget) << row.text;
+    EXPECT_FALSE(WindowEventPending());
   }
-  // Queued events come out oldest first; with none queued the wait blocks for the next.
-  ClickGadget(ButtonHome);
-  ClickGadget(ButtonTemp);
-  EXPECT_EQ(DrainGadgetEvents(), (std::vector<int>{ButtonHome, ButtonTemp}));
-  QTimer::singleShot(30, [this] { ClickGadget(ButtonStart); });
-  EXPECT_EQ(WaitWindowEvent(), kEventGadget);
-  EXPECT_EQ(EventGadget(), ButtonStart);
 }
 
-TEST_F(MainWindowTest, TypingAndCheckBoxClicksPostOnlyTheirOwnControlAndSettingPostsNothing) {
-  ClickGadget(StringPath);  // through the frame that surrounds it
-  QTest::keyClicks(GadgetWidget(StringPath), "/tm");
-  EXPECT_EQ(GetGadgetText(StringPath), "/tm");
-  ClickGadget(CheckboxProcessFolders);
-  ClickGadget(CheckboxProcessFiles);
-  EXPECT_EQ(GetGadgetState(CheckboxProcessFolders), 1);
-  EXPECT_EQ(GetGadgetState(CheckboxProcessFiles), 0);
-  EXPECT_EQ(DrainGadgetEvents(), (std::vector<int>{StringPath, StringPath, StringPath,
-                                                   CheckboxProcessFolders, CheckboxProcessFiles}));
-  SetGadgetText(StringCommand, "/bin/echo");
-  SetGadgetState(CheckboxProcessFiles, 5);
-  EXPECT_EQ(GetGadgetText(StringCommand), "/bin/echo");
-  EXPECT_EQ(GetGadgetState(CheckboxProcessFiles), 1);
-  EXPECT_FALSE(WindowEventPending());
-}
-
-TEST_F(MainWindowTest, TextsComeBackWholeWithAmpersandsShownLiterally) {
+TEST_F(MainWindowTest, TextsComeBackWholeAmpersandsShowLiterallyAndSettingPostsNothing) {
   const std::string long_text = std::string(100000, 'x') + " \xc3\xa9t\xc3\xa9 \xe2\x82\xac";
   SetGadgetText(StringParameters, long_text);
   EXPECT_EQ(GetGadgetText(StringParameters), long_text);
   SetGadgetText(ButtonStart, "Save & Go");
   EXPECT_EQ(GetGadgetText(ButtonStart), "Save & Go");
-  QTest::keyClick(window_->windowHandle(), Qt::Key_G, Qt::AltModifier);  // no mnemonic
-  EXPECT_FALSE(WindowEventPending());
   SetGadgetText(TextFilter, "A & B");
   EXPECT_EQ(static_cast<QLabel*>(GadgetWidget(TextFilter))->text(), "A & B");
-  SetGadgetText(FrameFiles, "Files & folders");
-  EXPECT_EQ(GetGadgetText(FrameFiles), "Files & folders");
+  SetGadgetState(CheckboxProcessFolders, 1);
+  EXPECT_TRUE(QKeySequence::mnemonic(static_cast<QPushButton*>(GadgetWidget(ButtonStart))->text())
+                  .isEmpty());
+  EXPECT_FALSE(WindowEventPending());
 }
 
 TEST_F(MainWindowTest, CloseRequestPostsTheCloseEventAndLeavesTheWindowAlive) {
-  window_->close();
+  QWidget* window = MainWindowWidget();
+  window->close();
   EXPECT_EQ(WaitWindowEvent(), kEventCloseWindow);
-  EXPECT_EQ(EventGadget(), -1);
-  EXPECT_TRUE(window_->isVisible());
-  EXPECT_EQ(GetGadgetText(StringParameters), "\"%f\"");  // still there for the save
+  EXPECT_TRUE(window->isVisible());
   // During a run the window is only repainted; a close request then waits for the loop.
-  QTimer::singleShot(0, window_, [this] { window_->close(); });
+  QTimer::singleShot(0, window, [window] { window->close(); });
   for (int i = 0; i < 5; ++i) ProcessWindowWithoutInput();
   EXPECT_EQ(WaitWindowEvent(), kEventCloseWindow);
-  CloseMainWindow();
-  EXPECT_EQ(WaitWindowEvent(), kEventCloseWindow);  // no window: nothing to wait for
 }
 
-TEST_F(MainWindowTest, WritesAScreenshotOfTheFreshWindow) {
-  const QImage image = window_->grab().toImage();
-  ASSERT_TRUE(image.save(QStringLiteral(WENDRIX_BINARY_DIR "/main_window.png"), "PNG"));
-  EXPECT_EQ(QColor(image.pixel(30, 22)), QColor(0, 128, 255));  // the banner, left of its text
+TEST_F(MainWindowTest, RequestersOpenAsToldAndReturnWhatTheUserChose) {
+  std::filesystem::create_directory(dir_ / "Config");
+  WriteFile(dir_ / "Config/default.ini", "");
+  WriteFile(dir_ / "prog", "#!/bin/sh\n");
+  std::filesystem::permissions(dir_ / "prog", std::filesystem::perms::owner_all);
+  WriteFile(dir_ / "notes.txt", "");
+  const struct {
+    char kind;  // Folder, Open or Save
+    int filter;
+    std::string typed, initial, listed, shown, result;  // typed (if anything) and confirmed
+  } cases[] = {
+      // A folder always ends with one slash.
+      {'F', 0, "Config", dir_.Path(), "", "T|" + dir_.Path() + "||Directories|", dir_ / "Config/"},
+      {'F', 0, "", "/", "", "T|/||Directories|", "/"},
+      // Programs are listed under "*.exe"; a name that does not exist yet is taken.
+      {'O', 0, "new-tool", dir_.Path(), "Config prog",
+       "T|" + dir_.Path() + "||Exe files|Config prog", dir_ / "new-tool"},
+      // The proposed name is replaced without a question; a typed name gets no extension. (The
+      // browse buttons and Save Config show what a cancel gives.)
+      {'S', 0, "", dir_ / "Config/default.ini", "default.ini",
+       "T|" + dir_ / "Config/|default.ini|Config files (*.ini)|default.ini",
+       dir_ / "Config/default.ini"},
+      {'S', 1, "settings", dir_ / "Config/*.ini", "", "T|" + dir_ / "Config/||All files|",
+       dir_ / "Config/settings"},
+  };
+  for (const auto& c : cases) {
+    answer_ = c.typed;
+    listed_ = c.listed;
+    const std::string ini = "Config files (*.ini)|*.ini|All files|*.*";
+    const std::string result =
+        c.kind == 'F'   ? ChooseFolder("T", c.initial)
+        : c.kind == 'O' ? ChooseOpenFile("T", c.initial, "Exe files|*.exe|All files|*.*", 0)
+                        : ChooseSaveFile("T", c.initial, ini, c.filter);
+    EXPECT_EQ(requester_ + " -> " + result + message_, c.shown + " -> " + c.result);
+  }
+}
+
+TEST_F(MainWindowTest, PlaceholderButtonsAppendAtTheEndWithoutMovingTheFocus) {
+  Press(ButtonPathFilename);
+  Press(ButtonPathFilename);
+  EXPECT_EQ(GetGadgetText(StringParameters), "\"%f\" %f  %f ");
+  SetGadgetText(StringParameters, "");
+  Press(ButtonHome);
+  EXPECT_EQ(GetGadgetText(StringParameters), " %h ");
+  // Neither the caret nor a selection decides where the text goes.
+  SetGadgetText(StringParameters, "-o out");
+  static_cast<QLineEdit*>(GadgetWidget(StringParameters))->setSelection(0, 2);
+  GadgetWidget(StringCommand)->setFocus();
+  for (Gadget button :
+       {ButtonPath, ButtonFilename, ButtonExtension, ButtonTemp, ButtonDuplicationDestination})
+    Press(button);
+  EXPECT_EQ(GetGadgetText(StringParameters), "-o out %p  %n  %e  %t  %d ");
+  EXPECT_FALSE(GadgetWidget(StringParameters)->hasFocus());
+}
+
+TEST_F(MainWindowTest, TypingAndCheckBoxClicksPostTheirControlAndRunNothing) {
+  WriteFile(dir_ / "a.txt", "");
+  SetGadgetText(StringPath, dir_.Path());
+  SetGadgetText(StringCommand, testing::TestChild());
+  SetGadgetText(StringParameters, "args %n");  // shows if anything runs
+  QTest::keyClicks(GadgetWidget(StringSearchText), "*");
+  for (Gadget box : {CheckboxProcessFolders, CheckboxProcessFiles, CheckboxProcessFiles})
+    Click(box);
+  std::vector<int> gadgets;
+  while (WindowEventPending()) {
+    const int event = WaitWindowEvent();
+    gadgets.push_back(EventGadget());
+    HandleMainWindowEvent(event, hooks_);
+  }
+  EXPECT_EQ(gadgets, (std::vector<int>{StringSearchText, CheckboxProcessFolders,
+                                       CheckboxProcessFiles, CheckboxProcessFiles}));
+  EXPECT_EQ(ReadWindowSettings(),
+            (Settings{dir_.Path(), "*", 1, 1, "", testing::TestChild(), "args %n"}));
+  EXPECT_EQ(requester_ + message_ + output_, "");
+}
+
+TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnlessCancelled) {
+  std::filesystem::create_directory(dir_ / "photos");
+  WriteFile(dir_ / "tool", "#!/bin/sh\n");
+  const std::string in = "|" + ProgramFolder() + "||";
+  const struct {
+    Gadget button, field;
+    std::string name, result, shown;
+  } cases[] = {
+      {ButtonSelectPath, StringPath, dir_ / "photos", dir_ / "photos/",
+       "Please select a path" + in + "Directories|"},
+      {ButtonSelectDestination, StringDestination, dir_.Path(), dir_.Path(),
+       "Please select a path where duplicating tree" + in + "Directories|"},
+      {ButtonSelectCommand, StringCommand, dir_ / "tool", dir_ / "tool",
+       "Please choose some exe file" + in + "Exe files|"},
+  };
+  for (const auto& c : cases) {
+    Press(c.button, c.name);
+    EXPECT_EQ(requester_ + " -> " + GetGadgetText(c.field), c.shown + " -> " + c.result);
+    Press(c.button);
+    EXPECT_EQ(GetGadgetText(c.field), c.result);
+  }
+}
+
+TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) {
+  SetGadgetText(StringSearchText, "*.jpg");
+  Press(ButtonSaveConfig, dir_ / "saved.ini");
+  EXPECT_EQ(message_, "Info: Config file successfully saved.");
+  const Settings saved = ReadWindowSettings();
+  Press(ButtonSaveConfig, "/proc/version");  // exists but cannot be replaced, whoever runs the test
+  EXPECT_EQ(message_, "Alert: Could not create config file");
+  Press(ButtonSaveConfig);  // cancelled
+  EXPECT_EQ(message_, "");
+  // Loading sets every field, also those the file does not name.
+  WriteFile(dir_ / "folders.ini", "CheckboxProcessFolders = 1\n");
+  Press(ButtonLoadConfig, dir_ / "folders.ini");
+  EXPECT_EQ(ReadWindowSettings(), (Settings{"", "", 1, 1, "", "", ""}));
+  Press(ButtonLoadConfig, dir_ / "saved.ini");
+  EXPECT_EQ(ReadWindowSettings(), saved);
+  Press(ButtonLoadConfig, dir_ / "missing.ini");
+  EXPECT_EQ(message_, "Alert: Could not open config file");
+}
+
+TEST_F(MainWindowTest, StartRunsTheCommandOnTheTreeInTheFields) {
+  std::filesystem::create_directories(dir_ / "tree/sub");
+  std::filesystem::create_directory(dir_ / "copy");
+  WriteFile(dir_ / "tree/a.txt", "");
+  WriteFile(dir_ / "tree/sub/b.txt", "");
+  SetGadgetText(StringPath, dir_ / "tree/");
+  SetGadgetText(StringDestination, dir_ / "copy/");
+  SetGadgetText(StringCommand, testing::TestChild());
+  SetGadgetText(StringParameters, "isdir %d args %n %d");
+  EXPECT_EQ(Press(ButtonStart), HandlerOutcome::kContinue);
+  EXPECT_EQ(output_, "yes\na\n" + dir_ / "copy/\n" + "yes\nb\n" + dir_ / "copy/sub/\n");
 }
 
 }  // namespace
