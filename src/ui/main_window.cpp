@@ -23,7 +23,7 @@ namespace {
 
 enum class Kind { kLabel, kField, kButton, kCheckBox, kFrame };
 
-struct ControlSpec {
+struct ControlRow {
   Gadget gadget;
   Kind kind;
   int x, y, w, h;
@@ -32,7 +32,7 @@ struct ControlSpec {
 };
 
 // The controls in creation order; the Tab order follows it.
-constexpr ControlSpec kControls[] = {
+constexpr ControlRow kControls[] = {
     {TextTitle, Kind::kLabel, 10, 10, 610, 24, "Wendrix", nullptr},
     {ButtonSelectPath, Kind::kButton, 20, 60, 140, 20, "Select path to process", nullptr},
     {StringPath, Kind::kField, 170, 60, 440, 20, "", "Path to explore"},
@@ -162,10 +162,10 @@ class MainWindow : public QWidget {
   bool recentred_ = false;
 };
 
-QWidget* CreateControl(const ControlSpec& spec, QWidget* parent) {
-  const QString text = QString::fromUtf8(spec.text);
+QWidget* CreateControl(const ControlRow& row, QWidget* parent) {
+  const QString text = QString::fromUtf8(row.text);
   QWidget* widget = nullptr;
-  switch (spec.kind) {
+  switch (row.kind) {
     case Kind::kLabel: {
       auto* label = new QLabel(parent);
       label->setTextFormat(Qt::PlainText);
@@ -180,7 +180,7 @@ QWidget* CreateControl(const ControlSpec& spec, QWidget* parent) {
       field->setMaxLength(INT_MAX);
       field->setText(text);
       field->setCursorPosition(0);
-      const int gadget = spec.gadget;
+      const int gadget = row.gadget;
       QObject::connect(field, &QLineEdit::textEdited, field,
                        [gadget] { PostEvent(kEventGadget, gadget); });
       widget = field;
@@ -189,7 +189,7 @@ QWidget* CreateControl(const ControlSpec& spec, QWidget* parent) {
     case Kind::kButton: {
       auto* button = new QPushButton(EscapeMnemonic(text), parent);
       button->setAutoDefault(false);
-      const int gadget = spec.gadget;
+      const int gadget = row.gadget;
       QObject::connect(button, &QPushButton::clicked, button,
                        [gadget] { PostEvent(kEventGadget, gadget); });
       widget = button;
@@ -197,7 +197,7 @@ QWidget* CreateControl(const ControlSpec& spec, QWidget* parent) {
     }
     case Kind::kCheckBox: {
       auto* box = new QCheckBox(EscapeMnemonic(text), parent);
-      const int gadget = spec.gadget;
+      const int gadget = row.gadget;
       QObject::connect(box, &QCheckBox::clicked, box,
                        [gadget] { PostEvent(kEventGadget, gadget); });
       widget = box;
@@ -216,8 +216,8 @@ QWidget* CreateControl(const ControlSpec& spec, QWidget* parent) {
       break;
     }
   }
-  widget->setGeometry(spec.x, spec.y, spec.w, spec.h);
-  if (spec.tooltip != nullptr) widget->setToolTip(PlainToolTip(QString::fromUtf8(spec.tooltip)));
+  widget->setGeometry(row.x, row.y, row.w, row.h);
+  if (row.tooltip != nullptr) widget->setToolTip(PlainToolTip(QString::fromUtf8(row.tooltip)));
   return widget;
 }
 
@@ -241,20 +241,20 @@ void StyleControl(Gadget gadget, QWidget* widget) {
 
 // Horizontal room for a control's caption: its width less the frame, indicator or title inset that
 // the style draws around it.
-int CaptionRoom(const ControlSpec& spec, const QStyle* style) {
-  switch (spec.kind) {
+int CaptionRoom(const ControlRow& row, const QStyle* style) {
+  switch (row.kind) {
     case Kind::kButton:
-      return spec.w - 8;
+      return row.w - 8;
     case Kind::kCheckBox:
-      return spec.w - style->pixelMetric(QStyle::PM_IndicatorWidth) -
+      return row.w - style->pixelMetric(QStyle::PM_IndicatorWidth) -
              style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) - 2;
     case Kind::kFrame:
-      return spec.w - 20;
+      return row.w - 20;
     case Kind::kLabel:
     case Kind::kField:
-      return spec.w - 4;
+      return row.w - 4;
   }
-  return spec.w;
+  return row.w;
 }
 
 // The font of every control but the banner and "Start !": the desktop's face at the classic
@@ -269,9 +269,9 @@ QFont ControlFont(const QStyle* style) {
     font.setPixelSize(pixels);
     const QFontMetrics metrics(font);
     bool fits = true;
-    for (const ControlSpec& spec : kControls) {
-      if (spec.gadget == TextTitle || spec.gadget == ButtonStart) continue;
-      if (metrics.horizontalAdvance(QString::fromUtf8(spec.text)) > CaptionRoom(spec, style))
+    for (const ControlRow& row : kControls) {
+      if (row.gadget == TextTitle || row.gadget == ButtonStart) continue;
+      if (metrics.horizontalAdvance(QString::fromUtf8(row.text)) > CaptionRoom(row, style))
         fits = false;
     }
     if (fits || pixels <= kSmallestPixels) return font;
@@ -323,15 +323,15 @@ int OpenMainWindow(int x, int y, int width, int height) {
   state.event_window = 0;
   state.event_gadget = -1;
 
-  for (const ControlSpec& spec : kControls) {
-    QWidget* widget = CreateControl(spec, window);
-    StyleControl(spec.gadget, widget);
-    state.gadgets[spec.gadget] = widget;
-    state.kinds[spec.gadget] = spec.kind;
+  for (const ControlRow& row : kControls) {
+    QWidget* widget = CreateControl(row, window);
+    StyleControl(row.gadget, widget);
+    state.gadgets[row.gadget] = widget;
+    state.kinds[row.gadget] = row.kind;
   }
   // Frames come after the controls they surround; below them they never take their clicks.
-  for (const ControlSpec& spec : kControls)
-    if (spec.kind == Kind::kFrame) state.gadgets[spec.gadget]->lower();
+  for (const ControlRow& row : kControls)
+    if (row.kind == Kind::kFrame) state.gadgets[row.gadget]->lower();
 
   QScreen* screen = QGuiApplication::primaryScreen();
   if (screen != nullptr)
