@@ -343,54 +343,50 @@ void TerminalConsole::OpenStandardStreams() {
   }
 }
 
-std::int64_t TerminalConsole::Write(const char* data, std::size_t length) {
-  if (output_fd_ < 0 || console_state_ == ConsoleState::kClosed) return 0;
-  if (length == 0) return 0;
-  if (blocking_writes_) {
-    std::size_t done = 0;
-    while (done < length) {
-      ssize_t n = write(output_fd_, data + done, length - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return 0;
+// Writes as much as the console takes without waiting (all of it on a blocking descriptor);
+// -1 when the console has gone away.
+ssize_t TerminalConsole::WriteSome(const char* data, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = write(output_fd_, data + done, length - done);
+    if (n > 0) {
       done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN) {
+      break;
+    } else {
+      return -1;
     }
-    return static_cast<std::int64_t>(length);
   }
+  return static_cast<ssize_t>(done);
+}
+
+std::int64_t TerminalConsole::Write(const char* data, std::size_t length) {
+  if (output_fd_ < 0 || console_state_ == ConsoleState::kClosed || length == 0) return 0;
   std::size_t done = 0;
   if (Pending() == 0) {
-    while (done < length) {
-      ssize_t n = write(output_fd_, data + done, length - done);
-      if (n > 0) {
-        done += static_cast<std::size_t>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && errno == EAGAIN) {
-        break;
-      } else {
-        if (mode_ != Mode::kStandardStreams) MarkClosed();
-        return 0;
-      }
+    const ssize_t n = WriteSome(data, length);
+    if (n < 0) {
+      if (mode_ != Mode::kStandardStreams) MarkClosed();
+      return 0;
     }
+    done = static_cast<std::size_t>(n);
   }
   pending_.append(data + done, length - done);
   return static_cast<std::int64_t>(length);
 }
 
 void TerminalConsole::Flush() {
-  while (Pending() > 0) {
-    ssize_t n = write(output_fd_, pending_.data() + pending_start_, Pending());
-    if (n > 0) {
-      pending_start_ += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && errno == EAGAIN) {
-      break;
-    } else {
+  if (Pending() > 0) {
+    const ssize_t n = WriteSome(pending_.data() + pending_start_, Pending());
+    if (n < 0) {
       pending_.clear();
       pending_start_ = 0;
       if (mode_ != Mode::kStandardStreams) MarkClosed();
       return;
     }
+    pending_start_ += static_cast<std::size_t>(n);
   }
   if (Pending() == 0) {
     pending_.clear();

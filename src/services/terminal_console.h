@@ -72,6 +72,7 @@ class TerminalConsole final : public Console {
   bool OpenOwnTerminal();
   bool OpenRelay();
   void OpenStandardStreams();
+  ssize_t WriteSome(const char* data, std::size_t length);
   void Flush();
   void ReadRelay();
   void CheckHangUp();
