@@ -13,7 +13,6 @@
 //   pgrp            print "same" or "own": whether this process leads its own process group
 //   signals         print "pipe default" or "pipe ignored", then "mask empty" or "mask set"
 //   ignore          ignore SIGINT and SIGHUP from now on
-//   pid             print this process's id
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -38,8 +37,6 @@ void WriteAll(int fd, const char* data, size_t length) {
 
 void WriteText(int fd, const std::string& text) { WriteAll(fd, text.data(), text.size()); }
 
-void SleepMs(long ms) { usleep(static_cast<useconds_t>(ms) * 1000); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,12 +59,12 @@ int main(int argc, char** argv) {
     } else if (op == "stderr") {
       WriteText(2, next());
     } else if (op == "sleep") {
-      SleepMs(std::strtol(next().c_str(), nullptr, 10));
+      usleep(static_cast<useconds_t>(std::atol(next().c_str())) * 1000);
     } else if (op == "background") {
-      long ms = std::strtol(next().c_str(), nullptr, 10);
-      std::string text = next();
+      const auto ms = static_cast<useconds_t>(std::atol(next().c_str()));
+      const std::string text = next();
       if (fork() == 0) {
-        SleepMs(ms);
+        usleep(ms * 1000);
         WriteText(1, text);
         _exit(0);
       }
@@ -95,8 +92,6 @@ int main(int argc, char** argv) {
     } else if (op == "ignore") {
       signal(SIGINT, SIG_IGN);
       signal(SIGHUP, SIG_IGN);
-    } else if (op == "pid") {
-      WriteText(1, std::to_string(getpid()) + "\n");
     } else {
       WriteText(2, "wendrix-test-child: unknown operation " + op + "\n");
       return 2;

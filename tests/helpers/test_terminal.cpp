@@ -4,13 +4,13 @@
 // streams. Everything written to the pty is appended to RECORD as the screen would receive it.
 // CONTROL is a FIFO from which commands are read, one a line, and carried out in order:
 //   wait TEXT   hold the following commands until TEXT has been received (after the last match)
-//   type TEXT   type TEXT into the terminal (\n and \xHH escapes: Ctrl+C is \x03, Ctrl+S \x13)
+//   type TEXT   type TEXT into the terminal (\xHH escapes: Ctrl+C is \x03, Ctrl+S \x13)
 //   sleep MS    hold the following commands for MS milliseconds
 //   noecho      stop echoing what is typed
 //   close       close the terminal (the session gets a hang-up), as a window's close box does
-// Like a real emulator it ends when COMMAND ends; then RECORD.done is written with how it ended.
-// RECORD.fds gets the descriptors it was started with, one a line: whoever launched it must
-// not have leaked any beyond 0, 1 and 2.
+// Like a real emulator it ends when COMMAND ends or the terminal is closed; then RECORD.done is
+// written. RECORD.fds gets the descriptors it was started with, one a line: whoever launched it
+// must not have leaked any beyond 0, 1 and 2.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -19,6 +19,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -28,29 +29,8 @@
 
 namespace {
 
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text.compare(i, 2, "\\n") == 0) {
-      out += '\n';
-      i += 1;
-    } else if (text.compare(i, 2, "\\x") == 0) {
-      out += static_cast<char>(std::strtol(text.substr(i + 2, 2).c_str(), nullptr, 16));
-      i += 3;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 void WriteAll(int fd, const char* data, std::size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, data, length);
-    if (n <= 0) return;
-    data += n;
-    length -= static_cast<std::size_t>(n);
-  }
+  for (ssize_t n; length > 0 && (n = write(fd, data, length)) > 0; data += n) length -= n;
 }
 
 }  // namespace
@@ -81,28 +61,28 @@ int main(int argc, char** argv) {
   const int record = open(record_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   const int control = open(argv[2], O_RDWR | O_NONBLOCK | O_CLOEXEC);
 
-  std::string seen, control_buffer, ending;
+  std::string seen, control_buffer;
   std::size_t wait_from = 0;
   std::deque<std::string> commands;
   std::chrono::steady_clock::time_point sleep_until{};  // the epoch while not sleeping
-  int status = 0;
+  bool ended = false;
 
   auto take_output = [&]() -> bool {  // false once no one holds the pty's other side
     char buffer[65536];
-    for (;;) {
-      ssize_t n = read(master, buffer, sizeof buffer);
-      if (n <= 0) return n < 0 && errno == EAGAIN;
+    ssize_t n;
+    for (; (n = read(master, buffer, sizeof buffer)) > 0; seen.append(buffer, n))
       WriteAll(record, buffer, static_cast<std::size_t>(n));
-      seen.append(buffer, static_cast<std::size_t>(n));
-    }
+    return n < 0 && errno == EAGAIN;
   };
 
-  while (ending.empty()) {
+  while (!ended) {
     while (!commands.empty()) {
       const std::string& line = commands.front();
-      const std::size_t space = line.find(' ');
-      const std::string verb = line.substr(0, space);
-      const std::string arg = space == std::string::npos ? "" : Unescape(line.substr(space + 1));
+      const std::string verb = line.substr(0, line.find(' '));
+      std::string arg = line.substr(std::min(line.size(), verb.size() + 1));
+      for (std::size_t at = 0; (at = arg.find("\\x", at)) != std::string::npos; ++at)
+        arg.replace(at, 4, 1,
+                    static_cast<char>(std::strtol(arg.substr(at + 2, 2).c_str(), nullptr, 16)));
       if (verb == "wait") {
         const std::size_t at = seen.find(arg, wait_from);
         if (at == std::string::npos) break;
@@ -120,20 +100,16 @@ int main(int argc, char** argv) {
         tcgetattr(master, &modes);
         modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         tcsetattr(master, TCSANOW, &modes);
-      } else if (verb == "close") {
-        take_output();
-        close(master);
-        master = -1;
-        ending = "closed";
+      } else if (verb == "close") {  // what was shown before is taken below
+        ended = true;
         break;
       }
       commands.pop_front();
     }
-    if (!ending.empty()) break;
-
     pollfd fds[2] = {{master, POLLIN, 0}, {control, POLLIN, 0}};
     poll(fds, 2, 10);
-    if (!take_output()) ending = "hung up";
+    ended = ended || !take_output() || waitpid(child, nullptr, WNOHANG) == child;
+    if (ended) take_output();
     char buffer[4096];
     if ((fds[1].revents & POLLIN) != 0) {
       const ssize_t n = read(control, buffer, sizeof buffer);
@@ -143,18 +119,9 @@ int main(int argc, char** argv) {
         control_buffer.erase(0, end + 1);
       }
     }
-    if (waitpid(child, &status, WNOHANG) == child) {
-      take_output();
-      ending = "command ended";
-    }
   }
-
-  if (master >= 0) close(master);
-  // A session leader losing its terminal gets SIGHUP; give it time to end.
-  for (int i = 0; ending != "command ended" && i < 500 && waitpid(child, &status, WNOHANG) != child;
-       ++i)
-    usleep(10000);
+  close(master);
   close(record);
-  std::ofstream(record_path + ".done") << ending << "\n";
+  std::ofstream(record_path + ".done") << "ended\n";
   return 0;
 }

