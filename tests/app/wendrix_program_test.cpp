@@ -5,26 +5,16 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <string>
-#include <thread>
 
 #include "test_support.h"
 
 namespace wendrix {
 namespace {
 
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace wendrix::testing;
 
 const std::string kProgram = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix";
 const std::string kCloseWindow = std::string(WENDRIX_BINARY_DIR) + "/tests/x-close-window";
@@ -37,16 +27,12 @@ std::string SettingsText(const std::string& path, const std::string& search,
          command + "\r\nStringParameters = " + parameters + "\r\n";
 }
 
-const std::string kInitialSettings = SettingsText("", "", "", "\"%f\"");
-
-void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Sleep(int ms) { usleep(ms * 1000); }
 
 // The program with its home in a temporary folder and its standard output in a file. terminal is
 // the console's terminal launcher; "false" means none, so the program's own output serves.
-class Program {
- public:
-  Program(const TempDir& dir, bool offscreen, const std::string& terminal = "false")
-      : output_(dir / "program-output") {
+struct Program {
+  Program(const TempDir& dir, bool offscreen, const std::string& terminal = "false") {
     pid_ = fork();
     if (pid_ != 0) return;
     setenv("HOME", (dir / "home").c_str(), 1);
@@ -54,24 +40,22 @@ class Program {
     setenv("WENDRIX_TERMINAL", terminal.c_str(), 1);
     offscreen ? setenv("QT_QPA_PLATFORM", "offscreen", 1) : unsetenv("QT_QPA_PLATFORM");
     dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    dup2(open((dir / "program-output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     execl(kProgram.c_str(), kProgram.c_str(), nullptr);
     _exit(127);
   }
   ~Program() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
   }
 
-  // Waits until SIGTERM is caught, so that sending it ends the program in order.
-  bool WaitForHandlers() const {
+  // Sends SIGTERM once it is caught, so that it ends the program in order.
+  bool Terminate() const {
     for (int i = 0; i < 1000; ++i, Sleep(10)) {
       std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
       for (std::string line; std::getline(status, line);)
         if (line.rfind("SigCgt:", 0) == 0 &&
             (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0)
-          return true;
+          return kill(pid_, SIGTERM) == 0;
     }
     return false;
   }
@@ -86,11 +70,6 @@ class Program {
     return -1;
   }
 
-  void Signal(int signal_number) const { kill(pid_, signal_number); }
-  std::string Output() const { return ReadFile(output_); }
-
- private:
-  std::string output_;
   pid_t pid_ = -1;
 };
 
@@ -102,32 +81,23 @@ void WriteDefaultSettings(const TempDir& dir, const std::string& text) {
 }
 
 TEST(ProgramTest, LoadsOnlyADefaultFileWithContentAndSavesAtTheEnd) {
+  const std::string initial = SettingsText("", "", "", "\"%f\"");
   const std::string values = SettingsText("/data/", "*.jpg", "%APPDIR%convert", "-o %d %f");
-  struct Case {
-    const char* name;
-    const char* content;  // nullptr: no file; "/": a folder at the default path
-    std::string expected;
-  } cases[] = {{"first start, no folders", nullptr, kInitialSettings},
-               {"empty file", "", kInitialSettings},
-               {"values", values.c_str(), values},
-               {"folder", "/", ""}};
-  for (const Case& c : cases) {
+  // nullptr: no file, not even its folders; "/": a folder in the file's place, left alone.
+  const std::pair<const char*, std::string> cases[] = {
+      {nullptr, initial}, {"", initial}, {values.c_str(), values}, {"/", "folder"}};
+  for (const auto& [content, expected] : cases) {
+    SCOPED_TRACE(content == nullptr ? "no file" : content);
     TempDir dir;
-    std::filesystem::create_directories(dir / "home");
-    if (c.content != nullptr && c.content == std::string_view("/")) {
-      std::filesystem::create_directories(SettingsPath(dir));
-    } else if (c.content != nullptr) {
-      WriteDefaultSettings(dir, c.content);
-    }
+    std::filesystem::create_directories(content && *content == '/' ? SettingsPath(dir)
+                                                                   : dir / "home");
+    if (content != nullptr && *content != '/') WriteDefaultSettings(dir, content);
     Program program(dir, true);
-    ASSERT_TRUE(program.WaitForHandlers()) << c.name;
-    program.Signal(SIGTERM);
-    ASSERT_EQ(program.WaitForExit(), 0) << c.name;
-    if (c.expected.empty()) {
-      EXPECT_TRUE(std::filesystem::is_directory(SettingsPath(dir))) << c.name;
-    } else {
-      EXPECT_EQ(ReadFile(SettingsPath(dir)), c.expected) << c.name;
-    }
+    ASSERT_TRUE(program.Terminate());
+    ASSERT_EQ(program.WaitForExit(), 0);
+    EXPECT_EQ(
+        std::filesystem::is_directory(SettingsPath(dir)) ? "folder" : ReadFile(SettingsPath(dir)),
+        expected);
   }
 }
 
@@ -142,11 +112,10 @@ class DesktopProgramTest : public ::testing::Test {
   }
 
   static std::string Command(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
     std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-      for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
-      pclose(pipe);
-    }
+    for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
+    pclose(pipe);
     return output.substr(0, output.find('\n'));
   }
   // The first visible window whose name matches, once it is mapped.
@@ -158,85 +127,78 @@ class DesktopProgramTest : public ::testing::Test {
             std::to_string(y) + " click 1");
   }
   // Starts the program with default settings that run the test child on the tree's files.
-  std::unique_ptr<Program> Start(const std::string& parameters, const std::string& terminal,
-                                 const std::string& search = "") {
-    settings_ = SettingsText(Tree(), search, testing::TestChild(), parameters);
+  void Start(const std::string& parameters, const std::string& terminal,
+             const std::string& search = "") {
+    settings_ = SettingsText(Tree(), search, TestChild(), parameters);
     WriteDefaultSettings(dir_, settings_);
-    auto program = std::make_unique<Program>(dir_, false, terminal);
+    program_ = std::make_unique<Program>(dir_, false, terminal);
     window_ = FindWindow();
+    ASSERT_FALSE(window_.empty());
     // Whatever is saved at the end is written anew.
     std::filesystem::remove(SettingsPath(dir_));
-    return program;
   }
 
   std::string Tree() const { return dir_ / "tree/"; }
 
   TempDir dir_;
   std::string settings_, window_;
+  std::unique_ptr<Program> program_;
 };
 
-constexpr int kStartX = 445, kStartY = 380;  // "Start !"
-constexpr int kPathX = 225, kPathY = 310;    // "%f : Path+Filename"
+// Where "Start !" and "%f : Path+Filename" are.
+constexpr int kStartX = 445, kStartY = 380, kPathX = 225, kPathY = 310;
 
 TEST_F(DesktopProgramTest, APressAndTheCloseBoxEndWithTheSettingsSaved) {
-  auto program = Start("args %f", "false");
-  ASSERT_FALSE(window_.empty());
+  ASSERT_NO_FATAL_FAILURE(Start("args %f", "false"));
   Click(window_, kPathX, kPathY);
   Sleep(300);
   Command(kCloseWindow + " " + window_);
-  ASSERT_EQ(program->WaitForExit(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath(dir_)),
-            SettingsText(Tree(), "", testing::TestChild(), "args %f %f "));
+  ASSERT_EQ(program_->WaitForExit(), 0);
+  EXPECT_EQ(ReadFile(SettingsPath(dir_)), SettingsText(Tree(), "", TestChild(), "args %f %f "));
 }
 
 TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
-  auto program = Start("sleep 2000 args %f", "false", "a.txt");
-  ASSERT_FALSE(window_.empty());
+  ASSERT_NO_FATAL_FAILURE(Start("sleep 2000 args %f", "false", "a.txt"));
   Click(window_, kStartX, kStartY);
   Sleep(500);
-  Click(window_, kPathX, kPathY);  // pressed while the command runs
+  Click(window_, kPathX, kPathY);  // pressed while the command runs, in this order
+  Click(window_, 205, 340);        // "%h : Home"
   Command(kCloseWindow + " " + window_);
-  ASSERT_EQ(program->WaitForExit(), 0);
-  EXPECT_EQ(program->Output(), Tree() + "a.txt\n");
+  ASSERT_EQ(program_->WaitForExit(), 0);
+  EXPECT_EQ(ReadFile(dir_ / "program-output"), Tree() + "a.txt\n");
   EXPECT_EQ(ReadFile(SettingsPath(dir_)),
-            SettingsText(Tree(), "a.txt", testing::TestChild(), "sleep 2000 args %f %f "));
+            SettingsText(Tree(), "a.txt", TestChild(), "sleep 2000 args %f %f  %h "));
 }
 
 TEST_F(DesktopProgramTest, SigtermWhileARequesterIsOpenSavesTheSettingsAndEnds) {
-  auto program = Start("args %f", "false");
-  ASSERT_FALSE(window_.empty());
+  ASSERT_NO_FATAL_FAILURE(Start("args %f", "false"));
   Click(window_, 60, 380);  // "Load Config": its requester opens and waits
   ASSERT_FALSE(FindWindow("^Please choose some config file$").empty());
-  program->Signal(SIGTERM);
-  ASSERT_EQ(program->WaitForExit(), 0);
+  ASSERT_TRUE(program_->Terminate());
+  ASSERT_EQ(program_->WaitForExit(), 0);
   EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_);
 }
 
 // The console played by a pseudo-terminal driven by a script: Ctrl+C during the first command,
 // or the window closed once the run is over.
 TEST_F(DesktopProgramTest, InterruptingOrClosingTheConsoleEndsInOrder) {
-  struct Case {
-    const char* script;
-    const char* parameters;
-    const char* never_shown;
-  } cases[] = {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
       {"wait started-a\ntype \\x03\n", "text started-%n sleep 30000 text finished-%n", "started-b"},
       {"wait started-b\nsleep 300\nclose\n", "text started-%n", "finished"}};
-  for (const Case& c : cases) {
+  for (const auto& [script, parameters, never_shown] : cases) {
     TempDir terminal_dir;
     const std::string screen = terminal_dir / "screen", control = terminal_dir / "control";
     mkfifo(control.c_str(), 0600);
     const int control_fd = open(control.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GT(write(control_fd, c.script, std::strlen(c.script)), 0);
-    auto program =
-        Start(c.parameters, std::string(WENDRIX_TEST_TERMINAL) + " " + screen + " " + control);
-    ASSERT_FALSE(window_.empty());
+    WriteFile(control, script);  // kept in the pipe by control_fd
+    ASSERT_NO_FATAL_FAILURE(
+        Start(parameters, std::string(WENDRIX_TEST_TERMINAL) + " " + screen + " " + control));
     Click(window_, kStartX, kStartY);
-    EXPECT_EQ(program->WaitForExit(), 0) << c.script;
-    EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_) << c.script;
+    EXPECT_EQ(program_->WaitForExit(), 0) << script;
+    EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_) << script;
     const std::string shown = ReadFile(screen);
     EXPECT_EQ(shown.find("finished-a"), std::string::npos) << shown;
-    EXPECT_EQ(shown.find(c.never_shown), std::string::npos) << shown;
+    EXPECT_EQ(shown.find(never_shown), std::string::npos) << shown;
     close(control_fd);
   }
 }
@@ -244,15 +206,15 @@ TEST_F(DesktopProgramTest, InterruptingOrClosingTheConsoleEndsInOrder) {
 // The real terminal emulator: the output shows in its window (a screenshot is left in the build
 // folder to look at), and killing that window ends the program in order.
 TEST_F(DesktopProgramTest, OutputShowsInARealTerminalWhoseEndEndsTheProgram) {
-  auto program = Start("args \"Wendrix console:\" %n.%e", "xterm -geometry 80x24+0+0 -e", "*.txt");
-  ASSERT_FALSE(window_.empty());
+  ASSERT_NO_FATAL_FAILURE(
+      Start("args \"Wendrix console:\" %n.%e", "xterm -geometry 80x24+0+0 -e", "*.txt"));
   Click(window_, kStartX, kStartY);
   const std::string terminal = FindWindow("wendrix-console");
   ASSERT_FALSE(terminal.empty());
   Sleep(500);
   Command("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");
   Command("xdotool windowkill " + terminal);
-  ASSERT_EQ(program->WaitForExit(), 0);
+  ASSERT_EQ(program_->WaitForExit(), 0);
   EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_);
 }
 
