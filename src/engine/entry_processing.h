@@ -2,25 +2,18 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <string>
 
+#include "engine/job_hooks.h"
 #include "engine/settings.h"
-#include "services/console.h"
 
 namespace wendrix {
 
 inline constexpr std::size_t OutputChunkSize = 4096;
 
-// What a job run is handed besides the Settings.
-struct JobHooks {
-  Console* console = nullptr;        // where the children's output goes; required
-  std::function<void()> idle;        // called at least every 50 ms while a child runs
-};
-
 enum class EntryOutcome {
-  kDone,           // the command ran to its end (or could not be started)
-  kConsoleEnded,   // the console was closed or interrupted: the run must stop
+  kDone,          // the command ran to its end (or could not be started)
+  kConsoleEnded,  // the console was closed or interrupted: the run must stop
 };
 
 // Starts settings.command for the entry with its output on a pipe and copies every byte to the

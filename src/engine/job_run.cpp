@@ -22,12 +22,6 @@ struct ListingCloser {
 };
 using ListingPtr = std::unique_ptr<Listing, ListingCloser>;
 
-// A folder waiting to be walked: its relative path and how many folders lie above it.
-struct PendingFolder {
-  std::string relative;
-  std::size_t depth;
-};
-
 std::string WithSeparator(std::string path) {
   if (!path.empty() && path.back() != '/') path += '/';
   return path;
@@ -43,97 +37,138 @@ bool HasPlaceholder(const std::string& parameters) {
       [&](const char* placeholder) { return CountOccurrences(parameters, placeholder) > 0; });
 }
 
-JobOutcome RunJob(Settings settings, JobHooks& hooks, const JobOptions& options) {
-  if (hooks.console != nullptr) hooks.console->Open();
+namespace {
 
-  // Paths are built by concatenation, so both folders must end with a separator: without it a
-  // file a.txt of /data would be handed on as /dataa.txt.
-  const std::string root = WithSeparator(settings.path.empty() ? ProgramFolder() : settings.path);
-  const std::string destination = WithSeparator(settings.destination);
-  const bool dry_run = static_cast<bool>(options.dry_run);
-  const bool mirror = !destination.empty() && !dry_run;
+// One job run: the folders still to walk, and how each is listed and its entries handed on.
+class JobWalk {
+ public:
+  JobWalk(const Settings& settings, JobHooks& hooks, const JobOptions& options)
+      : settings_(settings),
+        hooks_(hooks),
+        options_(options),
+        // Paths are built by concatenation, so both folders must end with a separator: without
+        // it a file a.txt of /data would be handed on as /dataa.txt.
+        root_(WithSeparator(settings.path.empty() ? ProgramFolder() : settings.path)),
+        destination_(WithSeparator(settings.destination)),
+        dry_run_(static_cast<bool>(options.dry_run)),
+        mirror_(!destination_.empty() && !dry_run_) {
+    // A destination inside the tree is left out of the walk: entering it would mirror the
+    // mirror one level deeper at every level, and run the command on the copies.
+    destination_known_ =
+        !destination_.empty() && PathIdentity(destination_, &destination_identity_);
+    const bool command_given = !settings.command.empty() && HasPlaceholder(settings.parameters);
+    wants_files_ = command_given && settings.process_files != 0;
+    wants_folders_ = command_given && settings.process_folders != 0;
+  }
 
-  // A destination inside the tree is left out of the walk: entering it would mirror the mirror
-  // one level deeper at every level, and run the command on the copies.
-  FolderIdentity destination_identity;
-  const bool destination_known =
-      !destination.empty() && PathIdentity(destination, &destination_identity);
-
-  const bool has_placeholder = HasPlaceholder(settings.parameters);
-  const bool command_given = !settings.command.empty() && has_placeholder;
-  const bool wants_files = command_given && settings.process_files != 0;
-  const bool wants_folders = command_given && settings.process_folders != 0;
-
-  auto process = [&](const std::string& full_path, const std::string& destination_path) {
-    if (dry_run) {
-      options.dry_run(full_path, destination_path);
-      return EntryOutcome::kDone;
+  JobOutcome Run() {
+    // Folders still to walk, the last pushed walked first: a folder's subfolders are pushed in
+    // listing order, so they are walked in reverse order, each with everything below it first.
+    pending_.push_back({std::string(), 0});
+    while (!pending_.empty()) {
+      const PendingFolder folder = std::move(pending_.back());
+      pending_.pop_back();
+      IdleBetweenFolders();
+      if (!ListSubfolders(folder)) continue;  // skipped together with everything below it
+      // Without anything to process the second pass would find nothing to do.
+      if (!wants_files_ && !wants_folders_) continue;
+      if (ProcessCandidates(folder) == EntryOutcome::kConsoleEnded)
+        return JobOutcome::kConsoleEnded;
     }
-    return ProcessEntry(settings, full_path, destination_path, hooks);
+    return JobOutcome::kFinished;
+  }
+
+ private:
+  // A folder waiting to be walked: its relative path and how many folders lie above it.
+  struct PendingFolder {
+    std::string relative;
+    std::size_t depth;
   };
 
-  // Folders still to walk, the last pushed walked first: a folder's subfolders are pushed in
-  // listing order, so they are walked in reverse order, each with everything below it first.
-  std::vector<PendingFolder> pending{{std::string(), 0}};
-  // The folders from the Root down to the one being walked. A folder met again among them (a
-  // link to one of its own ancestors) is not entered: the walk of a tree with link loops ends.
-  std::vector<FolderIdentity> chain;
-  auto last_idle = std::chrono::steady_clock::now();
+  void IdleBetweenFolders() {
+    if (!hooks_.idle) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_idle_ < kIdleInterval) return;
+    hooks_.idle();
+    last_idle_ = now;
+  }
 
-  while (!pending.empty()) {
-    const PendingFolder folder = std::move(pending.back());
-    pending.pop_back();
-
-    if (hooks.idle) {
-      const auto now = std::chrono::steady_clock::now();
-      if (now - last_idle >= kIdleInterval) {
-        hooks.idle();
-        last_idle = now;
-      }
+  // First pass: the subfolders are queued, and their Mirrored folders made before any entry is
+  // processed. False when the folder is not walked at all.
+  bool ListSubfolders(const PendingFolder& folder) {
+    const std::string folder_path = root_ + folder.relative;
+    ListingPtr listing(ListingOpen(folder_path, std::string()));
+    if (!listing) return false;
+    // The folders from the Root down to this one. A folder met again among them (a link to one
+    // of its own ancestors) is not entered: the walk of a tree with link loops ends.
+    chain_.resize(folder.depth);
+    FolderIdentity identity;
+    if (ListingFolderIdentity(listing.get(), &identity)) {
+      if (std::find(chain_.begin(), chain_.end(), identity) != chain_.end()) return false;
     }
-
-    const std::string folder_path = root + folder.relative;
-
-    // First pass: the subfolders, and their Mirrored folders before any entry is processed.
-    {
-      ListingPtr listing(ListingOpen(folder_path, std::string()));
-      if (!listing) continue;  // skipped together with everything below it
-      chain.resize(folder.depth);
-      FolderIdentity identity;
-      if (ListingFolderIdentity(listing.get(), &identity)) {
-        if (std::find(chain.begin(), chain.end(), identity) != chain.end()) continue;
+    chain_.push_back(identity);
+    while (ListingNext(listing.get())) {
+      if (ListingEntryKind(listing.get()) != EntryKindFolder) continue;
+      std::string name = ListingEntryName(listing.get());
+      if (IsDotEntry(name)) continue;
+      if (destination_known_) {
+        FolderIdentity sub;
+        if (PathIdentity(folder_path + name, &sub) && sub == destination_identity_) continue;
       }
-      chain.push_back(identity);
-      while (ListingNext(listing.get())) {
-        if (ListingEntryKind(listing.get()) != EntryKindFolder) continue;
-        std::string name = ListingEntryName(listing.get());
-        if (IsDotEntry(name)) continue;
-        if (destination_known) {
-          FolderIdentity sub;
-          if (PathIdentity(folder_path + name, &sub) && sub == destination_identity) continue;
-        }
-        if (mirror) MakeFolder(destination + folder.relative + name);
-        pending.push_back({folder.relative + name + "/", folder.depth + 1});
-      }
+      if (mirror_) MakeFolder(destination_ + folder.relative + name);
+      pending_.push_back({folder.relative + name + "/", folder.depth + 1});
     }
+    return true;
+  }
 
-    // Second pass: the candidates. Without anything to process it would find nothing to do.
-    if (!wants_files && !wants_folders) continue;
-    ListingPtr listing(ListingOpen(folder_path, settings.search_text));
-    if (!listing) continue;
+  // Second pass: the entries that match the search text, each of a kind to process handed on.
+  EntryOutcome ProcessCandidates(const PendingFolder& folder) {
+    const std::string folder_path = root_ + folder.relative;
+    ListingPtr listing(ListingOpen(folder_path, settings_.search_text));
+    if (!listing) return EntryOutcome::kDone;
     while (ListingNext(listing.get())) {
       const std::string name = ListingEntryName(listing.get());
       if (IsDotEntry(name)) continue;
       EntryOutcome outcome = EntryOutcome::kDone;
       if (ListingEntryKind(listing.get()) == EntryKindFile) {
-        if (wants_files) outcome = process(folder_path + name, destination + folder.relative);
-      } else if (wants_folders) {
-        outcome = process(folder_path + name + "/", destination + folder.relative + name);
+        if (wants_files_) outcome = Process(folder_path + name, destination_ + folder.relative);
+      } else if (wants_folders_) {
+        outcome = Process(folder_path + name + "/", destination_ + folder.relative + name);
       }
-      if (outcome == EntryOutcome::kConsoleEnded) return JobOutcome::kConsoleEnded;
+      if (outcome == EntryOutcome::kConsoleEnded) return outcome;
     }
+    return EntryOutcome::kDone;
   }
-  return JobOutcome::kFinished;
+
+  EntryOutcome Process(const std::string& full_path, const std::string& destination_path) {
+    if (dry_run_) {
+      options_.dry_run(full_path, destination_path);
+      return EntryOutcome::kDone;
+    }
+    return ProcessEntry(settings_, full_path, destination_path, hooks_);
+  }
+
+  const Settings& settings_;
+  JobHooks& hooks_;
+  const JobOptions& options_;
+  const std::string root_;
+  const std::string destination_;
+  const bool dry_run_;
+  const bool mirror_;
+  FolderIdentity destination_identity_;
+  bool destination_known_ = false;
+  bool wants_files_ = false;
+  bool wants_folders_ = false;
+  std::vector<PendingFolder> pending_;
+  std::vector<FolderIdentity> chain_;
+  std::chrono::steady_clock::time_point last_idle_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace
+
+JobOutcome RunJob(Settings settings, JobHooks& hooks, const JobOptions& options) {
+  if (hooks.console != nullptr) hooks.console->Open();
+  return JobWalk(settings, hooks, options).Run();
 }
 
 }  // namespace wendrix
