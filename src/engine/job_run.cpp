@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "engine/command_line.h"
+#include "engine/parallel_jobs.h"
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
 
@@ -59,6 +62,7 @@ class JobWalk {
     const bool command_given = !settings.command.empty() && HasPlaceholder(settings.parameters);
     wants_files_ = command_given && settings.process_files != 0;
     wants_folders_ = command_given && settings.process_folders != 0;
+    if (hooks.jobs > 1 && hooks.console != nullptr && !dry_run_) pool_.emplace(hooks);
   }
 
   JobOutcome Run() {
@@ -72,9 +76,11 @@ class JobWalk {
       if (!ListSubfolders(folder)) continue;  // skipped together with everything below it
       // Without anything to process the second pass would find nothing to do.
       if (!wants_files_ && !wants_folders_) continue;
-      if (ProcessCandidates(folder) == EntryOutcome::kConsoleEnded)
-        return JobOutcome::kConsoleEnded;
+      const EntryOutcome outcome = ProcessCandidates(folder);
+      if (outcome == EntryOutcome::kConsoleEnded) return JobOutcome::kConsoleEnded;
+      if (outcome == EntryOutcome::kStopped) break;
     }
+    if (pool_ && pool_->Finish() == EntryOutcome::kConsoleEnded) return JobOutcome::kConsoleEnded;
     return JobOutcome::kFinished;
   }
 
@@ -135,7 +141,7 @@ class JobWalk {
       } else if (wants_folders_) {
         outcome = Process(folder_path + name + "/", destination_ + folder.relative + name);
       }
-      if (outcome == EntryOutcome::kConsoleEnded) return outcome;
+      if (outcome != EntryOutcome::kDone) return outcome;
     }
     return EntryOutcome::kDone;
   }
@@ -144,6 +150,11 @@ class JobWalk {
     if (dry_run_) {
       options_.dry_run(full_path, destination_path);
       return EntryOutcome::kDone;
+    }
+    if (pool_) {
+      return pool_->Start(
+          BuildCommandLine(settings_.command, settings_.parameters, full_path, destination_path),
+          full_path);
     }
     return ProcessEntry(settings_, full_path, destination_path, hooks_);
   }
@@ -161,6 +172,7 @@ class JobWalk {
   bool wants_folders_ = false;
   std::vector<PendingFolder> pending_;
   std::vector<FolderIdentity> chain_;
+  std::optional<ParallelJobs> pool_;  // several commands at once
   std::chrono::steady_clock::time_point last_idle_ = std::chrono::steady_clock::now();
 };
 

@@ -422,6 +422,12 @@ ChildHandle ChildStart(const std::string& program, const std::vector<std::string
   if (keep && (flags & ChildPipeOutput)) output_pipe = MakePipe();
   if (keep && (flags & ChildPipeError)) error_pipe = MakePipe();
   const bool piped = input_pipe || output_pipe || error_pipe;
+  Fd null_input;
+  if (piped && !input_pipe && (flags & ChildNullInput)) {
+    null_input.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    // Refused rather than handing the child our own input behind the caller's back.
+    if (!null_input.Valid() || !LiftAboveStdio(null_input)) return kChildNotStarted;
+  }
 
   SpawnRequest request;
   request.path = std::move(*path);
@@ -432,7 +438,9 @@ ChildHandle ChildStart(const std::string& program, const std::vector<std::string
   if (piped) {
     // With a pipe the child shares the console for the streams that are not piped.
     const ChildStdio& stdio = StdioSetting();
-    request.stdin_fd = input_pipe ? input_pipe->read_end.Get() : stdio.input;
+    request.stdin_fd = input_pipe           ? input_pipe->read_end.Get()
+                       : null_input.Valid() ? null_input.Get()
+                                            : stdio.input;
     request.stdout_fd = output_pipe ? output_pipe->write_end.Get() : -1;
     request.stderr_fd = error_pipe ? error_pipe->write_end.Get() : stdio.error;
     request.own_process_group = stdio.own_process_group;
@@ -521,6 +529,14 @@ int ChildProcessId(ChildRecord* record) {
 }
 
 bool ChildHasEnded(ChildRecord* record) { return record == nullptr || CheckEnded(record); }
+
+int ChildExitStatus(ChildRecord* record) {
+  return record != nullptr && record->ended ? record->exit_status : 0;
+}
+
+int ChildOutputDescriptor(ChildRecord* record) { return record ? record->output_fd : -1; }
+int ChildErrorDescriptor(ChildRecord* record) { return record ? record->error_fd : -1; }
+int ChildEndDescriptor(ChildRecord* record) { return record ? record->pidfd : -1; }
 
 ChildActivity ChildWaitActivity(ChildRecord* record, int timeout_ms, std::span<pollfd> extra,
                                 bool watch_output) {

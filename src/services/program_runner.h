@@ -19,6 +19,8 @@ inline constexpr std::uint32_t ChildPipeOutput = 8;
 inline constexpr std::uint32_t ChildPipeInput = 16;
 inline constexpr std::uint32_t ChildPipeError = 32;
 inline constexpr std::uint32_t ChildConnect = 64;
+// Our own: the child's standard input is /dev/null (with ChildKeep and a pipe bit).
+inline constexpr std::uint32_t ChildNullInput = 128;
 
 struct ChildRecord;
 
@@ -67,6 +69,17 @@ int ChildProcessId(ChildRecord* record);
 // True once the child itself has ended (it is reaped then: its id must not be signalled any
 // more); unread output may still wait in the pipe.
 bool ChildHasEnded(ChildRecord* record);
+
+// The wait status (as waitpid gives it) once ChildHasEnded; 0 before.
+int ChildExitStatus(ChildRecord* record);
+
+// For a caller that waits on several children in one poll: the reading ends of the output and
+// error pipes, and a descriptor that turns readable when the child ends (-1 once its end is
+// known, or where the kernel offers none: then ask ChildHasEnded now and then). The record
+// keeps owning them.
+int ChildOutputDescriptor(ChildRecord* record);
+int ChildErrorDescriptor(ChildRecord* record);
+int ChildEndDescriptor(ChildRecord* record);
 
 enum class ChildActivity { kOutput, kEnded, kTimeout, kExtra };
 
