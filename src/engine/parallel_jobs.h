@@ -65,8 +65,8 @@ class ParallelJobs {
   std::size_t max_running_;
   std::size_t max_in_flight_;
   std::size_t running_ = 0;
+  HoldingArea area_;                       // outlives the jobs, whose outputs count in it
   std::deque<std::unique_ptr<Job>> jobs_;  // walk order; the front one's output is passed on
-  HoldingArea area_;
   std::vector<char> scratch_;
   std::vector<pollfd> fds_;
   std::int64_t last_idle_;
