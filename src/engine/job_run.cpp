@@ -80,8 +80,13 @@ class JobWalk {
       if (outcome == EntryOutcome::kConsoleEnded) return JobOutcome::kConsoleEnded;
       if (outcome == EntryOutcome::kStopped) break;
     }
-    if (pool_ && pool_->Finish() == EntryOutcome::kConsoleEnded) return JobOutcome::kConsoleEnded;
     return JobOutcome::kFinished;
+  }
+
+  // However the walk ended, the commands still running end before the run does.
+  JobOutcome Finish(JobOutcome outcome) {
+    if (pool_ && pool_->Finish() == EntryOutcome::kConsoleEnded) return JobOutcome::kConsoleEnded;
+    return outcome;
   }
 
  private:
@@ -180,7 +185,8 @@ class JobWalk {
 
 JobOutcome RunJob(Settings settings, JobHooks& hooks, const JobOptions& options) {
   if (hooks.console != nullptr) hooks.console->Open();
-  return JobWalk(settings, hooks, options).Run();
+  JobWalk walk(settings, hooks, options);
+  return walk.Finish(walk.Run());
 }
 
 }  // namespace wendrix
