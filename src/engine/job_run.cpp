@@ -1,13 +1,13 @@
 #include "engine/job_run.h"
 
 #include <algorithm>
-#include <chrono>
-#include <memory>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "engine/command_line.h"
 #include "engine/parallel_jobs.h"
+#include "services/clock.h"
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
 
@@ -18,12 +18,7 @@ constexpr const char* kPlaceholders[] = {"%f", "%p", "%n", "%e", "%h", "%t", "%d
 
 // The walk's own pace between commands: a tree of many folders and no command would otherwise
 // leave the window unanswered for as long as the walk takes.
-constexpr auto kIdleInterval = std::chrono::milliseconds(50);
-
-struct ListingCloser {
-  void operator()(Listing* listing) const { ListingClose(listing); }
-};
-using ListingPtr = std::unique_ptr<Listing, ListingCloser>;
+constexpr std::int64_t kIdleIntervalMs = 50;
 
 std::string WithSeparator(std::string path) {
   if (!path.empty() && path.back() != '/') path += '/';
@@ -98,8 +93,8 @@ class JobWalk {
 
   void IdleBetweenFolders() {
     if (!hooks_.idle) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_idle_ < kIdleInterval) return;
+    const std::int64_t now = NowMs();
+    if (now - last_idle_ < kIdleIntervalMs) return;
     hooks_.idle();
     last_idle_ = now;
   }
@@ -108,7 +103,7 @@ class JobWalk {
   // processed. False when the folder is not walked at all.
   bool ListSubfolders(const PendingFolder& folder) {
     const std::string folder_path = root_ + folder.relative;
-    ListingPtr listing(ListingOpen(folder_path, std::string()));
+    const ListingHandle listing = ListingOpen(folder_path, std::string());
     if (!listing) return false;
     // The folders from the Root down to this one. A folder met again among them (a link to one
     // of its own ancestors) is not entered: the walk of a tree with link loops ends.
@@ -135,7 +130,7 @@ class JobWalk {
   // Second pass: the entries that match the search text, each of a kind to process handed on.
   EntryOutcome ProcessCandidates(const PendingFolder& folder) {
     const std::string folder_path = root_ + folder.relative;
-    ListingPtr listing(ListingOpen(folder_path, settings_.search_text));
+    const ListingHandle listing = ListingOpen(folder_path, settings_.search_text);
     if (!listing) return EntryOutcome::kDone;
     while (ListingNext(listing.get())) {
       const std::string name = ListingEntryName(listing.get());
@@ -178,7 +173,7 @@ class JobWalk {
   std::vector<PendingFolder> pending_;
   std::vector<FolderIdentity> chain_;
   std::optional<ParallelJobs> pool_;  // several commands at once
-  std::chrono::steady_clock::time_point last_idle_ = std::chrono::steady_clock::now();
+  std::int64_t last_idle_ = NowMs();
 };
 
 }  // namespace

@@ -7,13 +7,13 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
+#include "services/clock.h"
 #include "services/path_helpers.h"
 #include "services/program_runner.h"
 
@@ -40,12 +40,6 @@ constexpr std::int64_t kIdlePeriodMs = 40;
 constexpr int kEndSweepMs = 10;
 // A command asked to stop for the console's end is killed after this long.
 constexpr std::int64_t kKillAfterMs = 2000;
-
-std::int64_t NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 void WriteAll(int fd, const char* data, std::size_t length) {
   while (length > 0) {
@@ -188,16 +182,12 @@ class ParallelJobs::HeldOutput {
   bool file_failed_ = false;
 };
 
-struct RecordCloser {
-  void operator()(ChildRecord* record) const { ChildClose(record); }
-};
-
 struct ParallelJobs::Job {
   Job(HoldingArea& area, std::string path)
       : full_path(std::move(path)), output(area), error(area) {}
 
   std::string full_path;
-  std::unique_ptr<ChildRecord, RecordCloser> record;  // released once complete
+  ChildHandle record;  // released once complete
   CommandOutcome outcome;
   HeldOutput output;
   HeldOutput error;
@@ -240,13 +230,14 @@ EntryOutcome ParallelJobs::Start(const CommandLine& line, const std::string& ful
 
   if (hooks_.command_starting) hooks_.command_starting();
   auto job = std::make_unique<Job>(area_, full_path);
-  ChildRecord* record = AsChildRecord(ChildStart(
-      line.program, line.args, "", ChildKeep | ChildPipeOutput | ChildPipeError | ChildNullInput));
-  if (record == nullptr) {
+  ChildHandle child = ChildStart(line.program, line.args, "",
+                                 ChildKeep | ChildPipeOutput | ChildPipeError | ChildNullInput);
+  if (!child) {
     job->outcome.start_error = errno;
     job->complete = true;
   } else {
-    job->record.reset(record);
+    ChildRecord* record = child.get();
+    job->record = std::move(child);
     job->outcome.started = true;
     // Read only what is there: a pipe that a background grandchild keeps open must not block.
     for (int fd : {ChildOutputDescriptor(record), ChildErrorDescriptor(record)}) {
@@ -377,7 +368,7 @@ void ParallelJobs::Complete(Job& job) {
       available -= static_cast<int>(got);
     }
   }
-  job.outcome.wait_status = ChildExitStatus(record);
+  job.outcome.wait_status = ChildExitStatus(record).value_or(0);
   job.record.reset();
   job.output_open = job.error_open = false;
   job.complete = true;

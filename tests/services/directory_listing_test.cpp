@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "test_support.h"
@@ -15,14 +17,15 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 using testing::WriteFile;
 
-// "name:kind" for every entry, "." and ".." included; "<none>" without a listing.
+// "name:kind" for every entry, "." and ".." included; without a listing, why there is none.
 std::string List(const std::string& folder, const std::string& pattern) {
-  Listing* listing = ListingOpen(folder, pattern);
-  if (listing == nullptr) return "<none>";
+  const ListingHandle listing = ListingOpen(folder, pattern);
+  if (!listing) return "<" + std::string(std::strerror(errno)) + ">";
   std::string entries;
-  while (ListingNext(listing))
-    entries += ListingEntryName(listing) + ":" + std::to_string(ListingEntryKind(listing)) + " ";
-  ListingClose(listing);
+  while (ListingNext(listing.get())) {
+    entries += ListingEntryName(listing.get()) + ":" +
+               std::to_string(ListingEntryKind(listing.get())) + " ";
+  }
   return entries;
 }
 
@@ -40,8 +43,8 @@ TEST(Listing, SortedFoldedWithLinksTakenForWhatTheyPointAt) {
   EXPECT_EQ(List(dir.Path(), "to_folder/*.jpg"), "inner.JPG:1 ");
   EXPECT_EQ(List(dir.Path(), "*.png"), "");  // a listing, without entries
   // A folder that cannot be listed gives none (locked ones: the job run's tests).
-  EXPECT_EQ(List(dir / "missing", ""), "<none>");
-  EXPECT_EQ(List(dir / "a.txt", ""), "<none>");
+  EXPECT_EQ(List(dir / "missing", ""), "<" + std::string(std::strerror(ENOENT)) + ">");
+  EXPECT_EQ(List(dir / "a.txt", ""), "<" + std::string(std::strerror(ENOTDIR)) + ">");
 }
 
 TEST(MakeFolderAndProbePath, OneLevelAndSizeFolderOrMissing) {
