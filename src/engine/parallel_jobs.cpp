@@ -16,6 +16,7 @@
 #include "services/clock.h"
 #include "services/path_helpers.h"
 #include "services/program_runner.h"
+#include "services/unique_fd.h"
 
 namespace wendrix {
 namespace {
@@ -58,14 +59,14 @@ void WriteAll(int fd, const char* data, std::size_t length) {
   }
 }
 
-int OpenTemporary(const std::string& folder) {
-  if (folder.empty()) return -1;
-  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return fd;
+UniqueFd OpenTemporary(const std::string& folder) {
+  if (folder.empty()) return UniqueFd();
+  UniqueFd fd(open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd.Valid()) return fd;
   // A file system without unnamed files: a named one, gone from the folder at once.
   std::string pattern = folder + "wendrix-held-XXXXXX";
-  fd = mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd >= 0) unlink(pattern.c_str());
+  fd.Reset(mkostemp(pattern.data(), O_CLOEXEC));
+  if (fd.Valid()) unlink(pattern.c_str());
   return fd;
 }
 
@@ -94,10 +95,7 @@ int ProcessorCount() {
 class ParallelJobs::HeldOutput {
  public:
   explicit HeldOutput(HoldingArea& area) : area_(area) {}
-  ~HeldOutput() {
-    area_.in_memory -= memory_.size();
-    if (fd_ >= 0) close(fd_);
-  }
+  ~HeldOutput() { area_.in_memory -= memory_.size(); }
   HeldOutput(const HeldOutput&) = delete;
   HeldOutput& operator=(const HeldOutput&) = delete;
 
@@ -118,7 +116,7 @@ class ParallelJobs::HeldOutput {
     while (passed < most && file_read_ < file_end_) {
       const std::size_t want = std::min(
           {scratch.size(), most - passed, static_cast<std::size_t>(file_end_ - file_read_)});
-      const ssize_t got = pread(fd_, scratch.data(), want, file_read_);
+      const ssize_t got = pread(fd_.Get(), scratch.data(), want, file_read_);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) {
         file_read_ = file_end_;  // unreadable: nothing more can be got from it
@@ -130,7 +128,7 @@ class ParallelJobs::HeldOutput {
     }
     if (file_end_ > 0 && file_read_ == file_end_) {
       // Passed on whole: give the disk back, and let new bytes stay in memory again.
-      if (ftruncate(fd_, 0) == 0) file_read_ = file_end_ = 0;
+      if (ftruncate(fd_.Get(), 0) == 0) file_read_ = file_end_ = 0;
     }
     if (passed < most && file_read_ == file_end_ && !memory_.empty()) {
       const std::size_t piece = std::min(memory_.size(), most - passed);
@@ -146,8 +144,8 @@ class ParallelJobs::HeldOutput {
  private:
   void Spill() {
     if (file_failed_) return;
-    if (fd_ < 0) fd_ = OpenTemporary(area_.temp_folder);
-    if (fd_ < 0) {
+    if (!fd_.Valid()) fd_ = OpenTemporary(area_.temp_folder);
+    if (!fd_.Valid()) {
       file_failed_ = true;
       return;
     }
@@ -158,11 +156,11 @@ class ParallelJobs::HeldOutput {
 
   // Appends at the end of the file; false (and no more tries) when the disk refuses.
   bool ToFile(const char* data, std::size_t length) {
-    if (file_failed_ || fd_ < 0) return false;
+    if (file_failed_ || !fd_.Valid()) return false;
     std::size_t done = 0;
     while (done < length) {
       const ssize_t n =
-          pwrite(fd_, data + done, length - done, file_end_ + static_cast<off_t>(done));
+          pwrite(fd_.Get(), data + done, length - done, file_end_ + static_cast<off_t>(done));
       if (n > 0) {
         done += static_cast<std::size_t>(n);
       } else if (!(n < 0 && errno == EINTR)) {
@@ -176,7 +174,7 @@ class ParallelJobs::HeldOutput {
 
   HoldingArea& area_;
   std::string memory_;
-  int fd_ = -1;
+  UniqueFd fd_;
   off_t file_read_ = 0;  // passed on up to here
   off_t file_end_ = 0;
   bool file_failed_ = false;
