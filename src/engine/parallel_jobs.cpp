@@ -265,9 +265,10 @@ EntryOutcome ParallelJobs::Finish() {
 // One wait for any pipe, any end, the console or the next idle call; then what came is taken,
 // the front's output passed on, and the console asked whether it still stands.
 ConsoleState ParallelJobs::Step(bool may_block) {
+  enum class Watched { kOutput, kError, kEnd };
   struct Watch {
     Job* job;
-    int kind;  // 0 output, 1 error, 2 end
+    Watched what;
   };
   std::vector<Watch> watches;
   fds_.clear();
@@ -285,15 +286,15 @@ ConsoleState ParallelJobs::Step(bool may_block) {
       sweep = true;
     } else {
       fds_.push_back({end_fd, POLLIN, 0});
-      watches.push_back({&job, 2});
+      watches.push_back({&job, Watched::kEnd});
     }
     if (job.output_open) {
       fds_.push_back({ChildOutputDescriptor(record), POLLIN, 0});
-      watches.push_back({&job, 0});
+      watches.push_back({&job, Watched::kOutput});
     }
     if (job.error_open) {
       fds_.push_back({ChildErrorDescriptor(record), POLLIN, 0});
-      watches.push_back({&job, 1});
+      watches.push_back({&job, Watched::kError});
     }
   }
   hooks_.console->AddWaitDescriptors(fds_);
@@ -304,10 +305,10 @@ ConsoleState ParallelJobs::Step(bool may_block) {
     for (std::size_t i = 0; i < watches.size(); ++i) {
       if (fds_[i].revents == 0) continue;
       Job& job = *watches[i].job;
-      if (watches[i].kind == 2) {
+      if (watches[i].what == Watched::kEnd) {
         if (ChildHasEnded(job.record.get())) Complete(job);
       } else if (!job.complete) {
-        ReadPipe(job, watches[i].kind == 0 ? Stream::kOutput : Stream::kError);
+        ReadPipe(job, watches[i].what == Watched::kOutput ? Stream::kOutput : Stream::kError);
       }
     }
   }
