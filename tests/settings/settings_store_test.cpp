@@ -44,9 +44,13 @@ TEST(StoreRead, HandEditedFileReadsAlikeWithEveryLineEndAndAnyBytes) {
                               "StringDestination", "StringCommand", "After"}),
               (Texts{"C:\\x", "-o=%d", "first", "<none>", "a;b=c # d", "", "x", "<none>"}));
   }
-  // A NUL byte neither ends a line nor cuts what follows it.
-  EXPECT_EQ(ReadFrom("P = a\0b \nKey\0junk = 1\nC = x"s, {"P", "Key", "C"}),
-            (Texts{"a\0b"s, "<none>", "x"}));
+  // A value ends at its first NUL byte, as every system call would read it; the line goes on to
+  // its end, and a key holding a NUL matches nothing.
+  EXPECT_EQ(ReadFrom("P = a\0b \nKey\0junk = 1\nC = x\nStringPath = /x/root\0\0\0\n"
+                     "StringCommand = /bin/echo\0 --evil\nE = \0x\nB = v \0 w"s,
+                     {"P", "Key", "C", "StringPath", "StringCommand", "E", "B"}),
+            (Texts{"a", "<none>", "x", "/x/root", "/bin/echo", "", "v"}));
+  EXPECT_EQ(ReadFrom("\xEF\xBB\xBFK = a\0\xC3\xA9"s, {"K"}), (Texts{"a"}));
   // With or without the byte-order mark; keys fold ASCII letters only.
   EXPECT_EQ(ReadFrom("\xEF\xBB\xBFK = caf\xC3\xA9 \xFF\x80 \na\xC9 = v", {"k", "a\xE9"}),
             (Texts{"caf\xC3\xA9 \xFF\x80", "<none>"}));
@@ -85,8 +89,10 @@ TEST(StoreSave, FileIsReplacedAtCloseOnlyWhenEverythingCanBeWritten) {
       ::testing::ExitedWithCode(0), "");
   // A line break would turn the rest of the value into keys of its own; "=" in a key would
   // read back as another key.
+  // A NUL would end the value, or hide the key, when read back.
   for (const auto& [key, value] :
-       {std::pair{"StringPath", "x\r\nStringCommand = rm"}, std::pair{"a=b", "v"}}) {
+       {std::pair{"StringPath"s, "x\r\nStringCommand = rm"s}, std::pair{"a=b"s, "v"s},
+        std::pair{"StringPath"s, "/x\0/y"s}, std::pair{"Key\0"s, "v"s}}) {
     ASSERT_TRUE(StoreCreate(file));
     StoreWriteString(key, value);
     EXPECT_FALSE(StoreClose());
@@ -114,6 +120,12 @@ TEST(StoreSave, FileIsReplacedAtCloseOnlyWhenEverythingCanBeWritten) {
   EXPECT_EQ(ReadFile(dir / "real/s.ini"), "k = v\r\n");
   EXPECT_EQ(fs::status(dir / "real/s.ini").permissions(), fs::perms(0604));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), {}), 1);
+  // An opened file written back keeps the lines it did not change whole, bytes after a NUL too.
+  WriteFile(file, "P = a\0b\r\n; c\0d\r\n"s);
+  ASSERT_TRUE(StoreOpen(file));
+  StoreWriteString("Q", "v");
+  ASSERT_TRUE(StoreClose());
+  EXPECT_EQ(ReadFile(file), "P = a\0b\r\n; c\0d\r\nQ = v\r\n"s);
 }
 
 }  // namespace
