@@ -1,12 +1,19 @@
 #include "settings/settings_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 
 #include "settings/settings_parser.h"
 #include "test_support.h"
@@ -126,6 +133,69 @@ TEST(StoreSave, FileIsReplacedAtCloseOnlyWhenEverythingCanBeWritten) {
   StoreWriteString("Q", "v");
   ASSERT_TRUE(StoreClose());
   EXPECT_EQ(ReadFile(file), "P = a\0b\r\n; c\0d\r\nQ = v\r\n"s);
+}
+
+// Makes every open for an anonymous file fail as a file system without them does.
+bool RefuseAnonymousFiles() {
+  const sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)),
+                           const_cast<sock_filter*>(filter)};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(StoreSave, NothingIsLeftBesideTheFileWhateverBecomesOfTheSave) {
+  TempDir dir;
+  const std::string file = dir / "a.ini";
+  auto only_the_file = [&] { EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 1); };
+  // Killed while it writes (by the file size limit, as surely as by kill -9).
+  WriteFile(file, "old");
+  EXPECT_EXIT(
+      {
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = 0;
+        setrlimit(RLIMIT_CORE, &limit);
+        limit.rlim_cur = limit.rlim_max = 10;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !StoreCreate(file)) _exit(2);
+        StoreWriteString("StringPath", std::string(100, 'x'));
+        StoreClose();
+        _exit(3);
+      },
+      ::testing::KilledBySignal(SIGXFSZ), "");
+  EXPECT_EQ(ReadFile(file), "old");
+  only_the_file();
+  // As root the owner is kept; an ordinary user can name the file too; and where the
+  // file system has no anonymous files, a named temporary file does the work.
+  ASSERT_EQ(chown(dir.Path().c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+  for (const auto& [how, setup] :
+       {std::pair{"as root", std::function<bool()>([] { return true; })},
+        std::pair{"as a user",
+                  std::function<bool()>([] { return setgid(65534) == 0 && setuid(65534) == 0; })},
+        std::pair{"named", std::function<bool()>(RefuseAnonymousFiles)}}) {
+    EXPECT_EXIT(
+        {
+          if (!setup() || !StoreCreate(file)) _exit(2);
+          StoreWriteString("k", how);
+          _exit(StoreClose() ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << how;
+    EXPECT_EQ(ReadFile(file), "k = "s + how + "\r\n");
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0640)) << how;
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u) << how;
+    only_the_file();
+  }
 }
 
 }  // namespace
