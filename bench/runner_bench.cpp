@@ -74,10 +74,9 @@ void StartFloor(int count) {
 
 void StartChildStart(int count) {
   for (int i = 0; i < count; ++i) {
-    wendrix::ChildRecord* record = wendrix::AsChildRecord(wendrix::ChildStart(
-        "/bin/true", {FilePath(i)}, "", wendrix::ChildKeep | wendrix::ChildPipeOutput));
-    while (wendrix::ChildRunning(record)) wendrix::ChildWaitActivity(record, 50);
-    wendrix::ChildClose(record);
+    const wendrix::ChildHandle child = wendrix::ChildStart(
+        "/bin/true", {FilePath(i)}, "", wendrix::ChildKeep | wendrix::ChildPipeOutput);
+    while (wendrix::ChildRunning(child.get())) wendrix::ChildWaitActivity(child.get(), 50);
   }
 }
 

@@ -8,29 +8,19 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "services/terminal_console.h"
+#include "services/console_relay.h"
 
 namespace {
 
 int Fail(const char* what) {
   std::fprintf(stderr, "wendrix-console: %s: %s\n", what, std::strerror(errno));
   return 1;
-}
-
-bool SendAll(int fd, char byte) {
-  for (;;) {
-    ssize_t n = send(fd, &byte, 1, MSG_NOSIGNAL);
-    if (n == 1) return true;
-    if (n < 0 && errno == EINTR) continue;
-    return false;
-  }
 }
 
 }  // namespace
@@ -55,41 +45,13 @@ int main(int argc, char** argv) {
   const int terminal = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (terminal < 0) return Fail(name);
 
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (std::strlen(argv[1]) >= sizeof address.sun_path) {
-    errno = ENAMETOOLONG;
-    return Fail(argv[1]);
-  }
-  std::strcpy(address.sun_path, argv[1]);
-  const int link = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (link < 0) return Fail("socket");
-  if (connect(link, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    return Fail(argv[1]);
-
-  char tag[sizeof wendrix::kRelayTag];
-  std::memcpy(tag, wendrix::kRelayTag, sizeof tag);
-  iovec iov{tag, sizeof tag - 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &iov;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* c = CMSG_FIRSTHDR(&message);
-  c->cmsg_level = SOL_SOCKET;
-  c->cmsg_type = SCM_RIGHTS;
-  c->cmsg_len = CMSG_LEN(sizeof(int));
-  std::memcpy(CMSG_DATA(c), &terminal, sizeof terminal);
-  ssize_t sent;
-  do {
-    sent = sendmsg(link, &message, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  if (sent != static_cast<ssize_t>(sizeof tag - 1)) return Fail("sending the terminal");
+  const wendrix::UniqueFd link = wendrix::ConnectRelay(argv[1]);
+  if (!link.Valid()) return Fail(argv[1]);
+  if (!wendrix::SendTerminal(link.Get(), terminal)) return Fail("sending the terminal");
   close(terminal);
 
   for (;;) {
-    pollfd fds[2] = {{link, POLLIN, 0}, {signals, POLLIN, 0}};
+    pollfd fds[2] = {{link.Get(), POLLIN, 0}, {signals, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return Fail("poll");
@@ -100,12 +62,12 @@ int main(int argc, char** argv) {
         const int number = static_cast<int>(info.ssi_signo);
         if (number == SIGHUP || number == SIGTERM) return 0;
         const char report = number == SIGINT ? wendrix::kRelayInterrupt : wendrix::kRelayQuit;
-        if (!SendAll(link, report)) return 0;
+        if (!wendrix::SendReport(link.Get(), report)) return 0;
       }
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
       char discard[64];
-      ssize_t n = recv(link, discard, sizeof discard, MSG_DONTWAIT);
+      ssize_t n = recv(link.Get(), discard, sizeof discard, MSG_DONTWAIT);
       if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return 0;  // Wendrix is gone
     }
   }

@@ -17,6 +17,7 @@
 #include "services/console.h"
 #include "services/directory_listing.h"
 #include "settings/settings_flows.h"
+#include "wendrix/version.h"
 
 namespace wendrix {
 namespace {

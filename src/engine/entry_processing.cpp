@@ -1,7 +1,6 @@
 #include "engine/entry_processing.h"
 
 #include <signal.h>
-#include <time.h>
 
 #include <algorithm>
 #include <array>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "engine/command_line.h"
+#include "services/clock.h"
 #include "services/program_runner.h"
 
 namespace wendrix {
@@ -23,24 +23,6 @@ constexpr std::int64_t kIdlePeriodMs = 40;
 // pipe is still read after its end (a background grandchild may hold the pipe open).
 constexpr std::int64_t kKillAfterMs = 2000;
 constexpr std::int64_t kReadAfterEndMs = 500;
-
-std::int64_t NowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Closes the record on every way out.
-class RecordGuard {
- public:
-  explicit RecordGuard(ChildRecord* record) : record_(record) {}
-  ~RecordGuard() { ChildClose(record_); }
-  RecordGuard(const RecordGuard&) = delete;
-  RecordGuard& operator=(const RecordGuard&) = delete;
-
- private:
-  ChildRecord* record_;
-};
 
 // Copies one child's output to the console.
 class OutputCopy {
@@ -155,13 +137,11 @@ EntryOutcome ProcessEntry(const Settings& settings, const std::string& full_path
   if (hooks.console == nullptr) return EntryOutcome::kDone;
   const CommandLine line =
       BuildCommandLine(settings.command, settings.parameters, full_path, destination_path);
-  ChildRecord* record =
-      AsChildRecord(ChildStart(line.program, line.args, "", ChildKeep | ChildPipeOutput));
+  const ChildHandle child = ChildStart(line.program, line.args, "", ChildKeep | ChildPipeOutput);
   // A command that cannot be started is passed over without a word.
-  if (record == nullptr) return EntryOutcome::kDone;
-  RecordGuard guard(record);
+  if (!child) return EntryOutcome::kDone;
 
-  OutputCopy copy(record, hooks);
+  OutputCopy copy(child.get(), hooks);
   const ConsoleState state = copy.Run();
   if (state == ConsoleState::kOpen) return EntryOutcome::kDone;
   copy.EndChild(state);

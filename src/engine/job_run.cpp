@@ -1,12 +1,12 @@
 #include "engine/job_run.h"
 
 #include <algorithm>
-#include <chrono>
+#include <cstdint>
 #include <functional>
-#include <memory>
 #include <unordered_set>
 #include <vector>
 
+#include "services/clock.h"
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
 
@@ -17,12 +17,7 @@ constexpr const char* kPlaceholders[] = {"%f", "%p", "%n", "%e", "%h", "%t", "%d
 
 // The walk's own pace between commands: a tree of many folders and no command would otherwise
 // leave the window unanswered for as long as the walk takes.
-constexpr auto kIdleInterval = std::chrono::milliseconds(50);
-
-struct ListingCloser {
-  void operator()(Listing* listing) const { ListingClose(listing); }
-};
-using ListingPtr = std::unique_ptr<Listing, ListingCloser>;
+constexpr std::int64_t kIdleIntervalMs = 50;
 
 std::string WithSeparator(std::string path) {
   if (!path.empty() && path.back() != '/') path += '/';
@@ -95,8 +90,8 @@ class JobWalk {
 
   void IdleBetweenFolders() {
     if (!hooks_.idle) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_idle_ < kIdleInterval) return;
+    const std::int64_t now = NowMs();
+    if (now - last_idle_ < kIdleIntervalMs) return;
     hooks_.idle();
     last_idle_ = now;
   }
@@ -105,7 +100,7 @@ class JobWalk {
   // processed. False when the folder is not walked at all.
   bool ListSubfolders(const PendingFolder& folder) {
     const std::string folder_path = root_ + folder.relative;
-    ListingPtr listing(ListingOpen(folder_path, std::string()));
+    const ListingHandle listing = ListingOpen(folder_path, std::string());
     if (!listing) return false;
     // Each folder is entered once, under the first name the walk meets it by: links to folders
     // can then neither loop nor multiply the walk (a tree holding a link to "/" would otherwise
@@ -127,7 +122,7 @@ class JobWalk {
   // Second pass: the entries that match the search text, each of a kind to process handed on.
   EntryOutcome ProcessCandidates(const PendingFolder& folder) {
     const std::string folder_path = root_ + folder.relative;
-    ListingPtr listing(ListingOpen(folder_path, settings_.search_text));
+    const ListingHandle listing = ListingOpen(folder_path, settings_.search_text);
     if (!listing) return EntryOutcome::kDone;
     // A search text holding a folder ("sub/a.txt", "../*.gz") lists that folder, so the paths
     // are built from it: Root + r + name would name another file, which may well exist.
@@ -177,7 +172,7 @@ class JobWalk {
   bool wants_folders_ = false;
   std::vector<PendingFolder> pending_;
   std::unordered_set<FolderIdentity, FolderIdentityHash> entered_;
-  std::chrono::steady_clock::time_point last_idle_ = std::chrono::steady_clock::now();
+  std::int64_t last_idle_ = NowMs();
 };
 
 }  // namespace

@@ -34,12 +34,14 @@ struct Listing {
 
 namespace {
 
-// Closes the folder stream on every path.
+// Closes the folder stream on every path, leaving errno as the listing set it.
 class DirStream {
  public:
   explicit DirStream(DIR* dir) : dir_(dir) {}
   ~DirStream() {
+    const int saved = errno;
     if (dir_ != nullptr) closedir(dir_);
+    errno = saved;
   }
   DirStream(const DirStream&) = delete;
   DirStream& operator=(const DirStream&) = delete;
@@ -86,7 +88,7 @@ int KindOf(int dir_fd, const dirent* entry) {
 
 }  // namespace
 
-Listing* ListingOpen(const std::string& folder_path, const std::string& pattern) {
+ListingHandle ListingOpen(const std::string& folder_path, const std::string& pattern) {
   std::string search = folder_path;
   if (!search.empty() && search.back() != '/') search += '/';
   search += pattern.empty() ? std::string("*.*") : pattern;
@@ -101,10 +103,10 @@ Listing* ListingOpen(const std::string& folder_path, const std::string& pattern)
     name_pattern = search.substr(slash + 1);
   }
   DirStream dir(opendir(folder.empty() ? "." : folder.c_str()));
-  if (dir.get() == nullptr) return nullptr;
+  if (dir.get() == nullptr) return {};
   const int dir_fd = dirfd(dir.get());
 
-  auto listing = std::make_unique<Listing>();
+  ListingHandle listing(new Listing);
   listing->folder = folder;
   struct stat own {};
   if (fstat(dir_fd, &own) == 0) listing->identity = {own.st_dev, own.st_ino};
@@ -117,7 +119,7 @@ Listing* ListingOpen(const std::string& folder_path, const std::string& pattern)
     if (entry == nullptr) {
       // A folder that fails part-way is treated like one that cannot be listed at all: a
       // partial listing would silently drop entries.
-      if (errno != 0) return nullptr;
+      if (errno != 0) return {};
       break;
     }
     const std::string_view name(entry->d_name);
@@ -133,7 +135,7 @@ Listing* ListingOpen(const std::string& folder_path, const std::string& pattern)
               return NameLess(ref.Name(a), ref.Name(b));
             });
   listing->entries.shrink_to_fit();
-  return listing.release();
+  return listing;
 }
 
 bool ListingNext(Listing* listing) {
@@ -180,6 +182,18 @@ bool MakeFolder(const std::string& path) {
   while (!copy.empty() && copy.back() == '/') copy.pop_back();
   if (copy.empty()) return false;
   return mkdir(copy.c_str(), 0777) == 0;
+}
+
+bool MakeFolderWithParents(const std::string& path) {
+  bool made = false;
+  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string level = slash == std::string::npos ? path : path.substr(0, slash);
+    if (!level.empty() && ProbePath(level) == ProbeMissing) {
+      if (!MakeFolder(level)) return made;
+      made = true;
+    }
+    if (slash == std::string::npos) return made;
+  }
 }
 
 std::int64_t ProbePath(const std::string& path) {

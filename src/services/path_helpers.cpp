@@ -19,6 +19,11 @@ std::string WithTrailingSlash(std::string folder) {
   return folder;
 }
 
+std::string WithoutTrailingSlashes(std::string path) {
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
+
 }  // namespace
 
 std::string FolderPart(std::string_view path) {
@@ -80,6 +85,16 @@ std::string UserHomeFolder() {
   }
   if (found == nullptr || found->pw_dir == nullptr) return {};
   return WithTrailingSlash(found->pw_dir);
+}
+
+std::string SpecialFolderPath(int id) {
+  if (id != CSIDL_APPDATA) return "";
+  const char* config_home = std::getenv("XDG_CONFIG_HOME");
+  // A relative setting is to be ignored: it would name a different folder in every working folder.
+  if (config_home != nullptr && config_home[0] == '/') return WithoutTrailingSlashes(config_home);
+  const std::string home = UserHomeFolder();
+  if (home.empty()) return "";
+  return WithoutTrailingSlashes(home) + "/.config";
 }
 
 std::string TempFolder() {

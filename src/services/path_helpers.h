@@ -21,6 +21,12 @@ std::string ExtensionPart(std::string_view path);
 // $HOME (else the passwd entry) with a trailing "/", or "".
 std::string UserHomeFolder();
 
+inline constexpr int CSIDL_APPDATA = 26;
+
+// For CSIDL_APPDATA: $XDG_CONFIG_HOME when absolute, else UserHomeFolder() + ".config"; no
+// trailing "/". "" for any other id, or when unknown.
+std::string SpecialFolderPath(int id);
+
 // $TMPDIR (else /tmp) in canonical form with a trailing "/", or "" when it does not exist.
 std::string TempFolder();
 
@@ -31,7 +37,8 @@ std::string ProgramFilePath();
 std::string ProgramFolder();
 
 // Every non-overlapping occurrence, left to right, replaced; inserted text is never searched.
-std::string ReplaceAll(std::string_view text, std::string_view search, std::string_view replacement);
+std::string ReplaceAll(std::string_view text, std::string_view search,
+                       std::string_view replacement);
 
 // Non-overlapping occurrences of search in text; 0 when either is empty.
 int CountOccurrences(std::string_view text, std::string_view search);

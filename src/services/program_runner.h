@@ -5,6 +5,8 @@
 #include <poll.h>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,14 +24,15 @@ inline constexpr std::uint32_t ChildConnect = 64;
 
 struct ChildRecord;
 
-// 0: not started; 1: started, nothing kept; anything else: a ChildRecord*.
-using ChildHandle = std::uintptr_t;
-inline constexpr ChildHandle kChildNotStarted = 0;
-inline constexpr ChildHandle kChildStartedUnkept = 1;
+// Releases the record; a child still running goes on (and is reaped once it ends).
+void ChildClose(ChildRecord* record);
 
-inline ChildRecord* AsChildRecord(ChildHandle handle) {
-  return handle > kChildStartedUnkept ? reinterpret_cast<ChildRecord*>(handle) : nullptr;
-}
+struct ChildCloser {
+  void operator()(ChildRecord* record) const { ChildClose(record); }
+};
+
+// An owned child record: closing it is ChildClose.
+using ChildHandle = std::unique_ptr<ChildRecord, ChildCloser>;
 
 // What a child started with a pipe gets for the streams that are not piped, and whether it
 // leads a process group of its own. -1 means the program's own descriptor.
@@ -45,9 +48,11 @@ void SetChildStdio(const ChildStdio& stdio);
 ChildStdio CurrentChildStdio();
 
 // Starts program with the argument words args (argv[1..]); a program without "/" is looked up
-// in PATH. folder "" keeps the current folder. Returns 0 when the program cannot be started.
+// in PATH. folder "" keeps the current folder. With ChildKeep the record comes back; without
+// it, or when the program cannot be started, the handle is empty. When started is given it
+// tells the two apart; when nothing was started errno tells why (ENOENT, EACCES, ...).
 ChildHandle ChildStart(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& folder, std::uint32_t flags);
+                       const std::string& folder, std::uint32_t flags, bool* started = nullptr);
 
 // 1 while the child runs, and after its end while unread output waits in the pipe; else 0.
 int ChildRunning(ChildRecord* record);
@@ -58,15 +63,16 @@ std::int32_t ChildOutputAvailable(ChildRecord* record);
 // Reads until count bytes have come or the pipe is closed; returns the bytes delivered.
 std::int32_t ChildReadOutput(ChildRecord* record, char* buffer, std::int32_t count);
 
-// Releases the record; a child still running goes on (and is reaped once it ends).
-void ChildClose(ChildRecord* record);
-
 // The child's process id (for signalling it), or -1.
 int ChildProcessId(ChildRecord* record);
 
 // True once the child itself has ended (it is reaped then: its id must not be signalled any
 // more); unread output may still wait in the pipe.
 bool ChildHasEnded(ChildRecord* record);
+
+// The child's wait status (as waitpid gives it) once it has ended; nullopt before, and for a
+// child reaped elsewhere.
+std::optional<int> ChildExitStatus(ChildRecord* record);
 
 enum class ChildActivity { kOutput, kEnded, kTimeout, kExtra };
 

@@ -13,27 +13,12 @@
 #include <vector>
 
 #include "services/console.h"
+#include "services/terminal_launchers.h"
+#include "services/unique_fd.h"
 
 namespace wendrix {
 
-// What wendrix-console sends over the socket: first this tag with the terminal's descriptor
-// attached, then one byte per Ctrl+C (SIGINT) or Ctrl+\ (SIGQUIT) typed in its terminal.
-inline constexpr char kRelayTag[] = "WCON1";
-inline constexpr char kRelayInterrupt = 'I';
-inline constexpr char kRelayQuit = 'Q';
-
-// How one terminal emulator is started: program (looked up in PATH when it has no "/") and the
-// arguments that come before the command it runs; the relay's path and the socket's path follow
-// as two more arguments.
-struct TerminalLauncher {
-  std::string program;
-  std::vector<std::string> leading_args;
-};
-
-// The emulators tried in order, from x-terminal-emulator to foot. When the environment variable
-// WENDRIX_TERMINAL is set, its words (split at blanks) are the only launcher: a seam for the
-// end-to-end tests of the real program, which play the terminal with a pseudo-terminal.
-std::vector<TerminalLauncher> DefaultTerminalLaunchers();
+class RelayListener;
 
 struct TerminalConsoleOptions {
   std::vector<TerminalLauncher> launchers = DefaultTerminalLaunchers();
@@ -71,24 +56,25 @@ class TerminalConsole final : public Console {
  private:
   bool OpenOwnTerminal();
   bool OpenRelay();
+  bool WaitForRelay(RelayListener& listener, pid_t launcher, std::int64_t deadline,
+                    UniqueFd& terminal);
+  bool AdoptTerminal(UniqueFd terminal);
   void OpenStandardStreams();
   ssize_t WriteSome(const char* data, std::size_t length);
   void Flush();
   void ReadRelay();
   void CheckHangUp();
-  void ReapLaunchers();
   void MarkClosed() { console_state_ = ConsoleState::kClosed; }
 
   TerminalConsoleOptions options_;
   Mode mode_ = Mode::kNone;
-  int output_fd_ = -1;            // non-blocking, ours alone
-  int child_fd_ = -1;             // blocking, the children's standard input and error
-  int relay_fd_ = -1;             // the relay's socket (mode B)
+  UniqueFd output_fd_;            // non-blocking, ours alone
+  UniqueFd child_fd_;             // blocking, the children's standard input and error
+  UniqueFd relay_fd_;             // the relay's socket (mode B)
   bool blocking_writes_ = false;  // standard streams that cannot be made non-blocking
   ConsoleState console_state_ = ConsoleState::kOpen;
   std::string pending_;
   std::size_t pending_start_ = 0;
-  std::vector<pid_t> launchers_;  // started emulators not yet reaped
 };
 
 }  // namespace wendrix

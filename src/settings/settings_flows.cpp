@@ -1,11 +1,5 @@
 #include "settings/settings_flows.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <vector>
-
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
 #include "settings/settings_store.h"
@@ -25,51 +19,9 @@ constexpr const char* kKeyParameters = "StringParameters";
 constexpr const char* kRequesterTitle = "Please choose some config file";
 constexpr const char* kRequesterFilters = "Config files (*.ini)|*.ini|All files|*.*";
 
-std::string WithoutTrailingSlashes(std::string path) {
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  return path;
-}
-
-std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return home;
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-      found->pw_dir != nullptr) {
-    return found->pw_dir;
-  }
-  return "";
-}
-
 std::string RequesterDefault() { return ProgramFolder() + "Config/default.ini"; }
 
-// Creates path and every missing folder above it. True when at least one level was made.
-bool MakeFolderWithParents(const std::string& path) {
-  bool made = false;
-  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string level = slash == std::string::npos ? path : path.substr(0, slash);
-    if (!level.empty() && ProbePath(level) == ProbeMissing) {
-      if (!MakeFolder(level)) return made;
-      made = true;
-    }
-    if (slash == std::string::npos) return made;
-  }
-}
-
 }  // namespace
-
-std::string SpecialFolderPath(int id) {
-  if (id != CSIDL_APPDATA) return "";
-  const char* config_home = std::getenv("XDG_CONFIG_HOME");
-  // A relative setting is to be ignored: it would name a different folder in every working folder.
-  if (config_home != nullptr && config_home[0] == '/') return WithoutTrailingSlashes(config_home);
-  const std::string home = HomeFolder();
-  if (home.empty()) return "";
-  return WithoutTrailingSlashes(home) + "/.config";
-}
 
 std::string DefaultSettingsPath() {
   return SpecialFolderPath(CSIDL_APPDATA) + "/Wendrix/default.ini";

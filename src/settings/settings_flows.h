@@ -8,11 +8,6 @@
 
 namespace wendrix {
 
-inline constexpr int CSIDL_APPDATA = 26;
-
-// $XDG_CONFIG_HOME when absolute, else $HOME/.config; no trailing "/". "" when unknown.
-std::string SpecialFolderPath(int id);
-
 // SpecialFolderPath(CSIDL_APPDATA) + "/Wendrix/default.ini".
 std::string DefaultSettingsPath();
 

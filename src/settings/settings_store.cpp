@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "services/unique_fd.h"
 #include "settings/settings_parser.h"
 
 namespace wendrix {
@@ -33,35 +34,6 @@ constexpr std::uint64_t kMaxContentSize = std::uint64_t{1} << 30;
 
 // Symbolic links followed before giving up, as the kernel does.
 constexpr int kMaxLinkDepth = 40;
-
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  ~UniqueFd() { Reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  // Closes now and tells whether the close succeeded: on some file systems a failed write only
-  // shows up here.
-  bool Close() { return close(std::exchange(fd_, -1)) == 0; }
-  void Reset() {
-    if (fd_ >= 0) close(std::exchange(fd_, -1));
-  }
-
- private:
-  int fd_ = -1;
-};
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');

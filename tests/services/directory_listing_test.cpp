@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <tuple>
 
@@ -16,14 +18,15 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 using testing::WriteFile;
 
-// "name:kind" for every entry, "." and ".." included; "<none>" without a listing.
+// "name:kind" for every entry, "." and ".." included; without a listing, why there is none.
 std::string List(const std::string& folder, const std::string& pattern) {
-  Listing* listing = ListingOpen(folder, pattern);
-  if (listing == nullptr) return "<none>";
+  const ListingHandle listing = ListingOpen(folder, pattern);
+  if (!listing) return "<" + std::string(std::strerror(errno)) + ">";
   std::string entries;
-  while (ListingNext(listing))
-    entries += ListingEntryName(listing) + ":" + std::to_string(ListingEntryKind(listing)) + " ";
-  ListingClose(listing);
+  while (ListingNext(listing.get())) {
+    entries += ListingEntryName(listing.get()) + ":" +
+               std::to_string(ListingEntryKind(listing.get())) + " ";
+  }
   return entries;
 }
 
@@ -47,14 +50,13 @@ TEST(Listing, SortedFoldedWithLinksTakenForWhatTheyPointAt) {
         std::tuple{dir / "", "to_folder/*.jpg", dir / "to_folder/"},
         std::tuple{dir / "folder", "../*.txt", dir / "folder/../"},
         std::tuple{std::string(), "doc", std::string()}}) {
-    Listing* listing = ListingOpen(folder, pattern);
-    ASSERT_NE(listing, nullptr) << pattern;
-    EXPECT_EQ(ListingFolderPath(listing), listed);
-    ListingClose(listing);
+    const ListingHandle listing = ListingOpen(folder, pattern);
+    ASSERT_TRUE(listing) << pattern;
+    EXPECT_EQ(ListingFolderPath(listing.get()), listed);
   }
   // A folder that cannot be listed gives none (locked ones: the job run's tests).
-  EXPECT_EQ(List(dir / "missing", ""), "<none>");
-  EXPECT_EQ(List(dir / "a.txt", ""), "<none>");
+  EXPECT_EQ(List(dir / "missing", ""), "<" + std::string(std::strerror(ENOENT)) + ">");
+  EXPECT_EQ(List(dir / "a.txt", ""), "<" + std::string(std::strerror(ENOTDIR)) + ">");
 }
 
 TEST(MakeFolderAndProbePath, OneLevelAndSizeFolderOrMissing) {

@@ -6,28 +6,34 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
+
 #include "test_support.h"
 
 namespace wendrix {
 namespace {
 
+namespace fs = std::filesystem;
 using testing::TestChild;
 
 constexpr std::uint32_t kSystemFlags = ChildKeep | ChildPipeOutput;
 
-ChildRecord* Start(const std::vector<std::string>& args) {
-  return AsChildRecord(ChildStart(TestChild(), args, "", kSystemFlags));
+ChildHandle Start(const std::vector<std::string>& args) {
+  return ChildStart(TestChild(), args, "", kSystemFlags);
 }
 
-// Everything the child writes, until it has ended and the pipe is drained; closes the record.
-std::string Drain(ChildRecord* record) {
+// Everything the child writes, until it has ended and the pipe is drained.
+std::string Drain(ChildHandle child) {
+  ChildRecord* record = child.get();
   std::string out;
   while (ChildRunning(record)) {
     std::string piece(static_cast<std::size_t>(ChildOutputAvailable(record)), '\0');
     if (piece.empty()) ChildWaitActivity(record, 1000);
-    out.append(piece, 0, ChildReadOutput(record, piece.data(), piece.size()));  // a failed read (-1) shows as zeros
+    out.append(
+        piece, 0,
+        ChildReadOutput(record, piece.data(), piece.size()));  // a failed read (-1) shows as zeros
   }
-  ChildClose(record);
   return out;
 }
 
@@ -43,41 +49,61 @@ bool Eventually(Cond cond) {  // up to 5 s
   return cond();
 }
 
-TEST(ProgramRunner, ProgramsThatCannotStartGiveZeroAndWriteNothing) {
+TEST(ProgramRunner, ProgramsThatCannotStartGiveNothingSayWhyAndWriteNothing) {
   testing::TempDir dir;
   testing::WriteFile(dir / "plain", "#!/bin/sh\necho no\n");  // not executable
+  fs::create_directory(dir / "folder");
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
-  // Missing programs and folders: the job run's tests.
-  for (const std::string& program :
-       {dir / "plain", std::string("no-such-program"), std::string()}) {
-    EXPECT_EQ(ChildStart(program, {"text", "x"}, "", kSystemFlags), kChildNotStarted) << program;
+  const struct {
+    std::string program;
+    std::string folder;
+    int why;
+  } cases[] = {
+      {dir / "plain", "", EACCES},
+      {dir / "folder", "", EACCES},
+      {dir / "missing", "", ENOENT},
+      {"no-such-program", "", ENOENT},
+      {"", "", ENOENT},
+      {TestChild(), dir / "missing", ENOENT},
+  };
+  for (const auto& c : cases) {
+    errno = 0;
+    bool started = true;
+    EXPECT_FALSE(ChildStart(c.program, {"text", "x"}, c.folder, kSystemFlags, &started))
+        << c.program;
+    EXPECT_EQ(errno, c.why) << c.program << " in " << c.folder;
+    EXPECT_FALSE(started) << c.program;
   }
-  EXPECT_EQ(ChildStart(TestChild(), {"text", "x"}, dir / "missing", kSystemFlags),
-            kChildNotStarted);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(out + ::testing::internal::GetCapturedStderr(), "");
   EXPECT_FALSE(HasZombie());
 }
 
 TEST(ProgramRunner, OutputLeftByAnEndedChildCountsAsRunning) {
-  ChildRecord* record = Start({"text", std::string(300, 'x')});
+  const ChildHandle child = Start({"text", std::string(300, 'x')});
+  ChildRecord* record = child.get();
   ASSERT_TRUE(Eventually([&] { return ChildHasEnded(record); }));
   char buffer[300];
   EXPECT_EQ(ChildReadOutput(record, buffer, 299), 299);
   EXPECT_EQ(ChildRunning(record), 1);
   EXPECT_EQ(ChildReadOutput(record, buffer, 50), 1);  // the pipe is closed: what there was
   EXPECT_EQ(ChildRunning(record), 0);
-  ChildClose(record);
+  EXPECT_EQ(ChildExitStatus(record), std::optional<int>(0));
+  const ChildHandle failing = ChildStart("sh", {"-c", "exit 3"}, "", ChildKeep | ChildWait);
+  ASSERT_TRUE(failing);
+  ASSERT_TRUE(ChildExitStatus(failing.get()));
+  EXPECT_EQ(WEXITSTATUS(*ChildExitStatus(failing.get())), 3);
   // A background grandchild holding the pipe does not keep the child running.
   EXPECT_EQ(Drain(Start({"text", "early", "background", "1000", "late"})), "early");
 }
 
 // Sharing the console's input and error stream: the terminal console's tests.
 TEST(ProgramRunner, ChildGetsNoOtherDescriptorsNorBlockedSignalsAndIsReaped) {
-  ChildRecord* record = Start({"sleep", "300"});
-  const int pid = ChildProcessId(record);
-  ChildClose(record);  // still running: it goes on, and is reaped once it ends
+  ChildHandle child = Start({"sleep", "300"});
+  const int pid = ChildProcessId(child.get());
+  EXPECT_EQ(ChildExitStatus(child.get()), std::nullopt);
+  child.reset();  // still running: it goes on, and is reaped once it ends
   EXPECT_EQ(kill(pid, 0), 0);
   const int leaky = open("/dev/null", O_RDONLY);  // not close-on-exec, as a library might leave
   SetChildStdio(ChildStdio{leaky, -1, true});
