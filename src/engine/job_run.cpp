@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/command_line.h"
@@ -26,6 +28,12 @@ std::string WithSeparator(std::string path) {
 }
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+struct FolderIdentityHash {
+  std::size_t operator()(const FolderIdentity& identity) const {
+    return std::hash<ino_t>()(identity.inode) * 31 + std::hash<dev_t>()(identity.device);
+  }
+};
 
 }  // namespace
 
@@ -51,7 +59,8 @@ class JobWalk {
         dry_run_(static_cast<bool>(options.dry_run)),
         mirror_(!destination_.empty() && !dry_run_) {
     // A destination inside the tree is left out of the walk: entering it would mirror the
-    // mirror one level deeper at every level, and run the command on the copies.
+    // mirror one level deeper at every level, and run the command on the copies. Nor is it an
+    // entry: its %d would name a folder inside itself.
     destination_known_ =
         !destination_.empty() && PathIdentity(destination_, &destination_identity_);
     const bool command_given = !settings.command.empty() && HasPlaceholder(settings.parameters);
@@ -63,7 +72,7 @@ class JobWalk {
   JobOutcome Run() {
     // Folders still to walk, the last pushed walked first: a folder's subfolders are pushed in
     // listing order, so they are walked in reverse order, each with everything below it first.
-    pending_.push_back({std::string(), 0});
+    pending_.push_back({std::string()});
     while (!pending_.empty()) {
       const PendingFolder folder = std::move(pending_.back());
       pending_.pop_back();
@@ -85,10 +94,9 @@ class JobWalk {
   }
 
  private:
-  // A folder waiting to be walked: its relative path and how many folders lie above it.
+  // A folder waiting to be walked, by its relative path.
   struct PendingFolder {
     std::string relative;
-    std::size_t depth;
   };
 
   void IdleBetweenFolders() {
@@ -105,24 +113,19 @@ class JobWalk {
     const std::string folder_path = root_ + folder.relative;
     const ListingHandle listing = ListingOpen(folder_path, std::string());
     if (!listing) return false;
-    // The folders from the Root down to this one. A folder met again among them (a link to one
-    // of its own ancestors) is not entered: the walk of a tree with link loops ends.
-    chain_.resize(folder.depth);
+    // Each folder is entered once, under the first name the walk meets it by: links to folders
+    // can then neither loop nor multiply the walk (a tree holding a link to "/" would otherwise
+    // walk the whole system once per link met on the way).
     FolderIdentity identity;
-    if (ListingFolderIdentity(listing.get(), &identity)) {
-      if (std::find(chain_.begin(), chain_.end(), identity) != chain_.end()) return false;
-    }
-    chain_.push_back(identity);
+    if (ListingFolderIdentity(listing.get(), &identity) && !entered_.insert(identity).second)
+      return false;
     while (ListingNext(listing.get())) {
       if (ListingEntryKind(listing.get()) != EntryKindFolder) continue;
       std::string name = ListingEntryName(listing.get());
       if (IsDotEntry(name)) continue;
-      if (destination_known_) {
-        FolderIdentity sub;
-        if (PathIdentity(folder_path + name, &sub) && sub == destination_identity_) continue;
-      }
+      if (IsDestination(folder_path + name)) continue;
       if (mirror_) MakeFolder(destination_ + folder.relative + name);
-      pending_.push_back({folder.relative + name + "/", folder.depth + 1});
+      pending_.push_back({folder.relative + name + "/"});
     }
     return true;
   }
@@ -132,18 +135,31 @@ class JobWalk {
     const std::string folder_path = root_ + folder.relative;
     const ListingHandle listing = ListingOpen(folder_path, settings_.search_text);
     if (!listing) return EntryOutcome::kDone;
+    // A search text holding a folder ("sub/a.txt", "../*.gz") lists that folder, so the paths
+    // are built from it: Root + r + name would name another file, which may well exist.
+    const std::string listed = ListingFolderPath(listing.get());
+    const std::string relative =
+        folder.relative + (listed.compare(0, folder_path.size(), folder_path) == 0
+                               ? listed.substr(folder_path.size())
+                               : std::string());
     while (ListingNext(listing.get())) {
       const std::string name = ListingEntryName(listing.get());
       if (IsDotEntry(name)) continue;
       EntryOutcome outcome = EntryOutcome::kDone;
       if (ListingEntryKind(listing.get()) == EntryKindFile) {
-        if (wants_files_) outcome = Process(folder_path + name, destination_ + folder.relative);
-      } else if (wants_folders_) {
-        outcome = Process(folder_path + name + "/", destination_ + folder.relative + name);
+        if (wants_files_) outcome = Process(listed + name, destination_ + relative);
+      } else if (wants_folders_ && !IsDestination(listed + name)) {
+        outcome = Process(listed + name + "/", destination_ + relative + name);
       }
       if (outcome != EntryOutcome::kDone) return outcome;
     }
     return EntryOutcome::kDone;
+  }
+
+  // Whether path names the destination, by whatever name it is reached.
+  bool IsDestination(const std::string& path) const {
+    FolderIdentity identity;
+    return destination_known_ && PathIdentity(path, &identity) && identity == destination_identity_;
   }
 
   EntryOutcome Process(const std::string& full_path, const std::string& destination_path) {
@@ -171,7 +187,7 @@ class JobWalk {
   bool wants_files_ = false;
   bool wants_folders_ = false;
   std::vector<PendingFolder> pending_;
-  std::vector<FolderIdentity> chain_;
+  std::unordered_set<FolderIdentity, FolderIdentityHash> entered_;
   std::optional<ParallelJobs> pool_;  // several commands at once
   std::int64_t last_idle_ = NowMs();
 };

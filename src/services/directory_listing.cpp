@@ -24,6 +24,7 @@ struct Listing {
   std::string names;
   std::vector<Entry> entries;
   std::size_t next = 0;  // index of the entry ListingNext makes current
+  std::string folder;    // the folder listed, as the search text named it
   FolderIdentity identity{};
 
   std::string_view Name(const Entry& entry) const {
@@ -106,6 +107,7 @@ ListingHandle ListingOpen(const std::string& folder_path, const std::string& pat
   const int dir_fd = dirfd(dir.get());
 
   ListingHandle listing(new Listing);
+  listing->folder = folder;
   struct stat own {};
   if (fstat(dir_fd, &own) == 0) listing->identity = {own.st_dev, own.st_ino};
 
@@ -151,6 +153,10 @@ int ListingEntryKind(const Listing* listing) {
   if (listing == nullptr) return EntryKindNone;
   if (listing->next == 0) return EntryKindFile;
   return listing->entries[listing->next - 1].kind;
+}
+
+std::string ListingFolderPath(const Listing* listing) {
+  return listing == nullptr ? std::string() : listing->folder;
 }
 
 void ListingClose(Listing* listing) { delete listing; }

@@ -30,8 +30,12 @@ using ListingHandle = std::unique_ptr<Listing, ListingCloser>;
 // Lists folder_path's entries whose names match pattern ("" or "*.*": every entry, "." and ".."
 // included), sorted by name with ASCII case folded, ties by bytes. An empty handle (errno says
 // why) when the folder cannot be listed; an empty Listing when nothing matches. When the pattern
-// holds a separator, the search text (folder + "/" + pattern) is split at its last one.
+// holds a separator, the search text (folder + "/" + pattern) is split at its last one, and the
+// folder before it is the one listed (ListingFolderPath).
 ListingHandle ListingOpen(const std::string& folder_path, const std::string& pattern);
+// The folder the listing's entries are in, as the search text named it, with a trailing "/"
+// ("" for the current folder): folder_path + "/" + the pattern's folder part.
+std::string ListingFolderPath(const Listing* listing);
 bool ListingNext(Listing* listing);
 std::string ListingEntryName(const Listing* listing);
 int ListingEntryKind(const Listing* listing);  // a link to a folder is a folder

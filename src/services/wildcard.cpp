@@ -9,36 +9,26 @@ namespace {
 
 enum class Token : unsigned char { kLiteral, kStar, kDosStar, kDosQm, kDosDot };
 
-struct Piece {
-  Token token;
-  char literal;
-};
-
 char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Turns the pattern into the tokens of the DOS name matcher: "*" before a dot (or left at the
-// end of a pattern that ended with a dot) stops at the name's last dot, "?" may match nothing
-// at a dot or the end, and a dot before "*" or "?" also matches the end of the name.
-std::vector<Piece> Compile(std::string_view pattern, bool ended_with_dot) {
-  std::vector<Piece> pieces;
-  pieces.reserve(pattern.size());
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const char c = pattern[i];
-    const bool has_next = i + 1 < pattern.size();
-    const char next = has_next ? pattern[i + 1] : '\0';
-    if (c == '*') {
-      const bool dos = (has_next && next == '.') || (!has_next && ended_with_dot);
-      pieces.push_back({dos ? Token::kDosStar : Token::kStar, 0});
-    } else if (c == '?') {
-      pieces.push_back({Token::kDosQm, 0});
-    } else if (c == '.' && has_next && (next == '*' || next == '?')) {
-      pieces.push_back({Token::kDosDot, 0});
-    } else {
-      pieces.push_back({Token::kLiteral, Fold(c)});
-    }
+// The token of the DOS name matcher that pattern[i] stands for: "*" before a dot (or left at the
+// end of a pattern that ended with a dot) stops before the last dot still ahead of it, "?" may
+// match nothing at a dot or the end, and a dot before "*" or "?" also matches the end of the name.
+Token TokenAt(std::string_view pattern, std::size_t i, bool ended_with_dot) {
+  const char c = pattern[i];
+  const bool has_next = i + 1 < pattern.size();
+  const char next = has_next ? pattern[i + 1] : '\0';
+  if (c == '*') {
+    const bool dos = (has_next && next == '.') || (!has_next && ended_with_dot);
+    return dos ? Token::kDosStar : Token::kStar;
   }
-  return pieces;
+  if (c == '?') return Token::kDosQm;
+  if (c == '.' && has_next && (next == '*' || next == '?')) return Token::kDosDot;
+  return Token::kLiteral;
 }
+
+// Entry names are at most 255 bytes on Linux; the match of such a name needs no allocation.
+constexpr std::size_t kInlineName = 255;
 
 }  // namespace
 
@@ -50,52 +40,84 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   }
   if (pattern.empty() || pattern == "*.*") return true;
 
-  const std::vector<Piece> pieces = Compile(pattern, ended_with_dot);
   const std::size_t n = name.size();
+  // A DOS star stops before the last dot of what is left of the name where it starts. Started
+  // at or before the name's last dot, that is the name's last dot; started after it, no dot is
+  // left and it runs to the end. Either way the one character it can never take is the name's
+  // last dot, so one test serves every start.
   const std::size_t last_dot = name.rfind('.');  // npos when the name has no dot
-  const std::size_t star_limit = last_dot == std::string_view::npos ? n : last_dot;
 
-  // reach[j]: the name's first j characters are matched by the pieces handled so far. One
-  // column per piece keeps the match linear in pattern times name, whatever the pattern.
-  std::vector<char> reach(n + 1, 0), next(n + 1, 0);
+  // reach[j]: the name's first j characters are matched by the pattern's characters handled so
+  // far. One column per pattern character keeps the match linear in pattern times name,
+  // whatever the pattern; only positions from lo to hi, the first and last reached, are looked
+  // at, and next is cleared only where it may be written.
+  char inline_columns[2][kInlineName + 1];
+  std::vector<char> heap_columns;
+  char* reach = inline_columns[0];
+  char* next = inline_columns[1];
+  if (n > kInlineName) {
+    heap_columns.resize(2 * (n + 1));
+    reach = heap_columns.data();
+    next = reach + n + 1;
+  }
   reach[0] = 1;
-  for (const Piece& piece : pieces) {
-    std::fill(next.begin(), next.end(), 0);
-    bool any = false;
-    for (std::size_t j = 0; j <= n; ++j) {
-      // Stars extend their own matches, so they are carried forward within the column.
-      const bool here =
-          reach[j] || ((piece.token == Token::kStar) && j > 0 && next[j - 1]) ||
-          (piece.token == Token::kDosStar && j > 0 && j - 1 < star_limit && next[j - 1]);
-      switch (piece.token) {
-        case Token::kStar:
-        case Token::kDosStar:
-          if (here) next[j] = 1;
-          break;
-        case Token::kDosQm:
-          if (!reach[j]) break;
-          if (j == n || name[j] == '.')
-            next[j] = 1;
-          else
-            next[j + 1] = 1;
-          break;
-        case Token::kDosDot:
-          if (!reach[j]) break;
+  std::size_t lo = 0, hi = 0;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const Token token = TokenAt(pattern, i, ended_with_dot);
+    const std::size_t end = token == Token::kDosStar ? n : std::min(hi + 1, n);
+    if (token != Token::kStar) std::fill(next + lo, next + end + 1, 0);
+    std::size_t new_lo = n + 1, new_hi = 0;
+    auto set = [&](std::size_t j) {
+      next[j] = 1;
+      new_lo = std::min(new_lo, j);
+      new_hi = std::max(new_hi, j);
+    };
+    switch (token) {
+      case Token::kStar:
+        // Everything from the first position reached onwards.
+        std::fill(next + lo, next + n + 1, 1);
+        new_lo = lo;
+        new_hi = n;
+        break;
+      case Token::kDosStar:
+        // Stars extend their own matches, so they are carried forward within the column.
+        for (std::size_t j = lo; j <= n; ++j) {
+          const bool carried = j > lo && j - 1 != last_dot && next[j - 1];
+          if ((j <= hi && reach[j]) || carried)
+            set(j);
+          else if (j > hi)
+            break;
+        }
+        break;
+      case Token::kDosQm:
+        for (std::size_t j = lo; j <= hi; ++j) {
+          if (!reach[j]) continue;
+          set(j == n || name[j] == '.' ? j : j + 1);
+        }
+        break;
+      case Token::kDosDot:
+        for (std::size_t j = lo; j <= hi; ++j) {
+          if (!reach[j]) continue;
           if (j == n)
-            next[j] = 1;
+            set(j);
           else if (name[j] == '.')
-            next[j + 1] = 1;
-          break;
-        case Token::kLiteral:
-          if (reach[j] && j < n && Fold(name[j]) == piece.literal) next[j + 1] = 1;
-          break;
+            set(j + 1);
+        }
+        break;
+      case Token::kLiteral: {
+        const char literal = Fold(pattern[i]);
+        for (std::size_t j = lo; j <= hi && j < n; ++j) {
+          if (reach[j] && Fold(name[j]) == literal) set(j + 1);
+        }
+        break;
       }
     }
-    reach.swap(next);
-    for (char r : reach) any = any || r;
-    if (!any) return false;
+    if (new_lo > new_hi) return false;
+    std::swap(reach, next);
+    lo = new_lo;
+    hi = new_hi;
   }
-  return reach[n] != 0;
+  return hi == n && reach[n] != 0;
 }
 
 }  // namespace wendrix

@@ -147,6 +147,9 @@ std::string SingleByteToUtf8(std::string_view text) {
 }
 
 std::string ValueText(std::string_view raw, bool utf8_file, bool narrow_is_utf8) {
+  // Every system call stops at a NUL, so the value does too: what the walk lists, the dry run
+  // shows and the command is started with is then one and the same text.
+  raw = raw.substr(0, raw.find('\0'));
   if (!utf8_file || narrow_is_utf8) return std::string(TrimBlanks(raw));
   while (!raw.empty() && IsBlank(raw.front())) raw.remove_prefix(1);
   const std::string converted = Utf8ToSingleByte(raw);
@@ -178,7 +181,10 @@ bool EntryWritable(std::string_view key, std::string_view value) {
   auto has_line_break = [](std::string_view t) {
     return t.find_first_of("\r\n") != std::string_view::npos;
   };
+  // A NUL would end the value, or make the key one that is never found, when read back.
+  auto has_nul = [](std::string_view t) { return t.find('\0') != std::string_view::npos; };
   if (key.empty() || has_line_break(key) || has_line_break(value)) return false;
+  if (has_nul(key) || has_nul(value)) return false;
   if (key.find('=') != std::string_view::npos) return false;
   if (IsBlank(key.front()) || IsBlank(key.back()) || key.front() == ';' || key.front() == '[')
     return false;

@@ -26,7 +26,8 @@ struct ParsedSettings {
 };
 
 // Splits content into entries. Accepts any bytes: a NUL byte is an ordinary byte of its line, so
-// it neither ends a line nor cuts a key or value short, and everything after it stays readable.
+// it neither ends a line nor cuts a key short, and the entries are written back whole. Only a
+// read of the value stops at it (ValueText).
 ParsedSettings ParseSettings(std::string_view content);
 
 // Keys compare with ASCII letters folded and every other byte exact.
@@ -48,8 +49,8 @@ std::string_view TrimBlanks(std::string_view text);
 std::string Utf8ToSingleByte(std::string_view text);
 std::string SingleByteToUtf8(std::string_view text);
 
-// The text a read returns for a raw value: trimmed, and in a UTF-8 file on a single-byte system
-// converted between the two trims.
+// The text a read returns for a raw value: up to its first NUL byte, trimmed, and in a UTF-8 file
+// on a single-byte system converted between the two trims.
 std::string ValueText(std::string_view raw, bool utf8_file, bool narrow_is_utf8);
 
 // Leading white space, an optional sign, decimal digits up to the first other byte; 0 when the
@@ -57,9 +58,9 @@ std::string ValueText(std::string_view raw, bool utf8_file, bool narrow_is_utf8)
 // never turns into 0 or into the opposite sign.
 std::int32_t ParseInteger(std::string_view text);
 
-// The key or value cannot be written so that it reads back as the same entry (a line break in
-// either, an "=" in the key, a key that is empty, starts like a comment or group header, or has
-// blanks at either end).
+// The key or value cannot be written so that it reads back as the same entry (a line break or a
+// NUL in either, an "=" in the key, a key that is empty, starts like a comment or group header, or
+// has blanks at either end).
 bool EntryWritable(std::string_view key, std::string_view value);
 
 // The file's text: one line per entry, each ended by CR LF.

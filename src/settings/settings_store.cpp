@@ -9,6 +9,8 @@
 #include <deque>
 #include <new>
 #include <optional>
+#include <random>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -100,9 +102,11 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
-// A file that is about to replace target: a temporary file in the target's folder that becomes
-// the target only by a rename once every byte is on disk, so a failed save leaves the earlier
-// file whole. Removed again unless committed.
+// A file that is about to replace target. It is written as an anonymous file in the target's
+// folder and named only once every byte is on disk, then renamed over the target: a save that
+// fails, or a process killed while it writes, leaves the earlier file whole and nothing beside
+// it. Where the file system offers no anonymous files, a temporary file with a name is written
+// instead, and removed again unless committed.
 class PendingFile {
  public:
   static std::optional<PendingFile> Prepare(const std::string& file_name) {
@@ -121,13 +125,11 @@ class PendingFile {
       return std::nullopt;
     }
 
-    const std::string folder = FolderOf(*target);
-    std::string name = NameOf(*target);
-    if (name.size() > 200) name = "wendrix";  // keep the temporary name within NAME_MAX
-    std::string temp_path = folder + "/." + name + ".XXXXXX";
-    UniqueFd fd(mkostemp(temp_path.data(), O_CLOEXEC));
-    if (!fd.Valid()) return std::nullopt;
-    return PendingFile(std::move(*target), std::move(temp_path), std::move(fd));
+    PendingFile pending(std::move(*target));
+    pending.fd_ =
+        UniqueFd(open(FolderOf(pending.target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (!pending.fd_.Valid() && !pending.OpenNamed()) return std::nullopt;
+    return pending;
   }
 
   PendingFile(PendingFile&& other) noexcept
@@ -148,19 +150,14 @@ class PendingFile {
   ~PendingFile() { Discard(); }
 
   // Writes text and puts the file in the target's place. False, with the target untouched and
-  // the temporary file removed, when any step fails.
+  // nothing left beside it, when any step fails.
   bool Commit(std::string_view text) {
-    if (!fd_.Valid()) return false;
-    const int fd = fd_.Get();
-    struct stat existing;
-    if (stat(target_.c_str(), &existing) == 0) {
-      if (fchmod(fd, existing.st_mode & 07777) != 0) return Fail();
-      // Keep the owner where we may (as root); an ordinary user cannot, and owns the file anyway.
-      if (fchown(fd, existing.st_uid, existing.st_gid) != 0 && errno != EPERM) return Fail();
-    } else {
-      if (fchmod(fd, NewFileMode()) != 0) return Fail();
+    if (!fd_.Valid() || !Fill(text)) return Fail();
+    if (temp_path_.empty() && !NameAnonymous()) {
+      // An anonymous file that cannot be given a name: the named way after all.
+      if (!OpenNamed() || !Fill(text)) return Fail();
     }
-    if (!WriteAll(fd, text) || fsync(fd) != 0 || !fd_.Close()) return Fail();
+    if (!fd_.Close()) return Fail();
     if (rename(temp_path_.c_str(), target_.c_str()) != 0) return Fail();
     temp_path_.clear();
     // Make the rename itself durable; the data is already safe, so a failure here is not one.
@@ -170,8 +167,60 @@ class PendingFile {
   }
 
  private:
-  PendingFile(std::string target, std::string temp_path, UniqueFd fd)
-      : target_(std::move(target)), temp_path_(std::move(temp_path)), fd_(std::move(fd)) {}
+  explicit PendingFile(std::string target) : target_(std::move(target)) {}
+
+  // A name beside the target that no file has; with six random characters at the end, as
+  // mkostemp makes them.
+  std::string TempName() const {
+    std::string name = NameOf(target_);
+    if (name.size() > 200) name = "wendrix";  // keep the temporary name within NAME_MAX
+    return FolderOf(target_) + "/." + name + ".XXXXXX";
+  }
+
+  bool OpenNamed() {
+    std::string path = TempName();
+    fd_ = UniqueFd(mkostemp(path.data(), O_CLOEXEC));
+    if (!fd_.Valid()) return false;
+    temp_path_ = std::move(path);
+    return true;
+  }
+
+  // The target's mode and owner, and every byte of text, on disk.
+  bool Fill(std::string_view text) {
+    const int fd = fd_.Get();
+    struct stat existing;
+    if (stat(target_.c_str(), &existing) == 0) {
+      if (fchmod(fd, existing.st_mode & 07777) != 0) return false;
+      // Keep the owner where we may (as root); an ordinary user cannot, and owns the file anyway.
+      if (fchown(fd, existing.st_uid, existing.st_gid) != 0 && errno != EPERM) return false;
+    } else if (fchmod(fd, NewFileMode()) != 0) {
+      return false;
+    }
+    return WriteAll(fd, text) && fsync(fd) == 0;
+  }
+
+  // Gives the anonymous file a temporary name beside the target, for the rename.
+  bool NameAnonymous() {
+    static std::mt19937 generator{std::random_device()()};
+    constexpr std::string_view kLetters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::uniform_int_distribution<std::size_t> pick(0, kLetters.size() - 1);
+    const std::string by_proc = "/proc/self/fd/" + std::to_string(fd_.Get());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string path = TempName();
+      for (std::size_t i = path.size() - 6; i < path.size(); ++i)
+        path[i] = kLetters[pick(generator)];
+      // By the descriptor itself needs a privilege on older kernels; through /proc it never does.
+      if (linkat(fd_.Get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0 ||
+          (errno != EEXIST &&
+           linkat(AT_FDCWD, by_proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)) {
+        temp_path_ = std::move(path);
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
 
   bool Fail() {
     Discard();
@@ -185,7 +234,7 @@ class PendingFile {
   }
 
   std::string target_;
-  std::string temp_path_;
+  std::string temp_path_;  // empty while the file is anonymous
   UniqueFd fd_;
 };
 

@@ -8,8 +8,8 @@
 namespace wendrix {
 
 // Starts a new, empty store for file_name. The file itself is written only at StoreClose, and
-// then atomically (a temporary file beside it, renamed over it). False when the file could not
-// be created there.
+// then atomically (an anonymous file beside it, named and renamed over it). False when the file
+// could not be created there.
 bool StoreCreate(const std::string& file_name);
 
 // Reads an existing file into the store. False when it cannot be opened.

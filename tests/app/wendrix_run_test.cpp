@@ -52,6 +52,16 @@ TEST_F(WendrixRun, DryRunLinesPastedIntoAShellDoWhatTheRunDoes) {
   EXPECT_FALSE(fs::exists(fs::current_path() / "pwned"));
 }
 
+TEST_F(WendrixRun, SearchTextHoldingAFolderRunsAndShowsTheEntryInThatFolder) {
+  WriteFile(root / "sub/plain.txt", "");
+  ASSERT_TRUE(SaveSettingsFile(
+      file, Settings{root.Path(), "sub/plain.txt", 1, 0, out.Path(), TestChild(), "args %d %f"}));
+  const std::string expected = out.Path() + "sub/\n" + root.Path() + "sub/plain.txt\n";
+  WriteFile(work / "lines.sh", RunProgram(kWendrixRun + " --dry-run " + file).second);
+  EXPECT_EQ(RunProgram("/bin/sh " + work / "lines.sh").second, expected);
+  EXPECT_EQ(RunProgram(kWendrixRun + " " + file), std::pair(0, expected));
+}
+
 TEST_F(WendrixRun, UnreadableSettingsOrBadArgumentsExitWithTwoAndOneLine) {
   for (const std::string& args : {" " + work / "missing.ini", " " + work.Path(), std::string(),
                                   " --bogus " + file, " " + file + " " + file}) {

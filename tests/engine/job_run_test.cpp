@@ -154,7 +154,50 @@ TEST_F(JobTest, WalksDepthFirstLaterSubfoldersFirstAndSearchTextSelectsOnlyCandi
   symlink(".", (dir / "B/self").c_str());
   symlink("A1", (dir / "A/also").c_str());
   job.search_text = "doc*";
-  EXPECT_EQ(DryRun(job), "B/doc1/>B/doc1 A/also/DOC>A/also/ A/A1/DOC>A/A1/ ");
+  // A1 is entered once, by the name the walk meets first: "also" is walked before "A1".
+  EXPECT_EQ(DryRun(job), "B/doc1/>B/doc1 A/also/DOC>A/also/ ");
+}
+
+TEST_F(JobTest, EveryFolderIsEnteredOnceWhateverTheLinksToIt) {
+  // Each level links twice to the next, outside the Root: followed link by link, the one file
+  // at the bottom would be reached 2^12 times.
+  for (int level = 0; level < 12; ++level) {
+    const std::string next = out / ("d" + std::to_string(level + 1));
+    fs::create_directory(next);
+    const std::string here = level == 0 ? dir / "B/B1" : out / ("d" + std::to_string(level));
+    for (const char* name : {"/x", "/y"}) symlink(next.c_str(), (here + name).c_str());
+  }
+  testing::WriteFile(out / "d12/deep.txt", "");
+  // C, walked before A and B, is the name A is entered by; B's own link to A leads nowhere new.
+  symlink("A", (dir / "C").c_str());
+  symlink("../A", (dir / "B/toA").c_str());
+  job.process_folders = 0;
+  EXPECT_EQ(DryRun(job),
+            "r.txt> C/a.txt>C/ C/A1/a1.txt>C/A1/ B/b.txt>B/ B/B1/b1.txt>B/B1/ "
+            "B/B1/y/y/y/y/y/y/y/y/y/y/y/y/deep.txt>B/B1/y/y/y/y/y/y/y/y/y/y/y/y/ ");
+}
+
+TEST_F(JobTest, SearchTextHoldingAFolderHandsOnPathsInTheFolderListed) {
+  // Root's own a.txt must not stand in for A/a.txt.
+  testing::WriteFile(dir / "a.txt", "");
+  job.search_text = "A1/a1.txt";
+  EXPECT_EQ(DryRun(job), "A/A1/a1.txt>A/A1/ ");
+  job.search_text = "B/B1";
+  EXPECT_EQ(DryRun(job), "B/B1/>B/B1 ");
+  job.path = dir / "A";
+  job.search_text = "../*.txt";
+  EXPECT_EQ(DryRun(job), "A/../a.txt>../ A/../r.txt>../ A/A1/../a.txt>A1/../ ");
+}
+
+TEST_F(JobTest, DestinationIsNeverAnEntry) {
+  fs::create_directory(dir / "B/out");
+  job.destination = dir / "B/out";
+  job.search_text = "*out";
+  EXPECT_EQ(DryRun(job), "");
+  symlink("B/out", (dir / "to_out").c_str());  // nor by another name
+  EXPECT_EQ(DryRun(job), "");
+  fs::create_directory(dir / "A/out");
+  EXPECT_EQ(DryRun(job), "A/out/>" + dir / "B/out/A/out ");
 }
 
 TEST_F(JobTest, NothingRunsWithoutCommandPlaceholderOrKindYetFoldersAreMirrored) {

@@ -30,5 +30,39 @@ TEST(WildcardMatch, FollowsTheDosReadingsOfStarQuestionMarkAndDot) {
   EXPECT_FALSE(WildcardMatch("*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b", std::string(4000, 'a')));
 }
 
+// A star before a dot stops before the last dot of the part of the name still ahead of it, so one
+// that starts after the name's last dot runs to the end. Several stars and dots against names
+// with no, one and two dots, leading dots and blanks.
+TEST(WildcardMatch, DosStarStopsAtTheLastDotStillAhead) {
+  struct Case {
+    const char *pattern, *name;
+    bool match;
+  };
+  const Case cases[] = {
+      {"*.*.*", "abc", true},    {"*.*.*", "a.a", true},
+      {"*.*.*", ".a", true},     {"*.*.*", ".aaa", true},
+      {"*.*.*", "a.b.c", true},  {"*.*.*", "a.", true},
+      {"*.*.", "abc", true},     {".*.", ".a", true},
+      {".*.", ".a.b", false},    {".*.", "abc", false},
+      {".*.", "..a", false},     {".*.*", ".a", true},
+      {".*.*", ".a.b", true},    {".*.*", "a", false},
+      {"a.*.", "a.b", true},     {"a.*.", "a", true},
+      {"a.*.", "a.b.c", false},  {"*a*.", "b.ab", true},
+      {"*a*.", "bab", true},     {"*a*.", "ba.b", false},
+      {"*.", ".a", false},       {"*.", "a.", false},
+      {"**.", "a.b", true},      {"*.b", "a.b.b", true},
+      {"*.b", "a.b.c", false},   {"*.b", ".b", true},
+      {"*..*", "a..b", true},    {"*..*", "a.b", false},
+      {"*..*", "a.", true},      {"*..*", "abc", false},
+      {"*.?", "abc", true},      {"*.?", ".a.b", true},
+      {"*.txt", ".txt", true},   {"* b.txt", "a  b.txt", true},
+      {"*.txt ", "a.txt", true}, {"*.txt", "a.txt ", false},
+      {" *", " a", true},        {" *", "a", false},
+      {"*. .", "a b", true},     {"*. .", "a.b", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;
+}
+
 }  // namespace
 }  // namespace wendrix

@@ -1,12 +1,19 @@
 #include "settings/settings_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 
 #include "settings/settings_parser.h"
 #include "test_support.h"
@@ -44,9 +51,13 @@ TEST(StoreRead, HandEditedFileReadsAlikeWithEveryLineEndAndAnyBytes) {
                               "StringDestination", "StringCommand", "After"}),
               (Texts{"C:\\x", "-o=%d", "first", "<none>", "a;b=c # d", "", "x", "<none>"}));
   }
-  // A NUL byte neither ends a line nor cuts what follows it.
-  EXPECT_EQ(ReadFrom("P = a\0b \nKey\0junk = 1\nC = x"s, {"P", "Key", "C"}),
-            (Texts{"a\0b"s, "<none>", "x"}));
+  // A value ends at its first NUL byte, as every system call would read it; the line goes on to
+  // its end, and a key holding a NUL matches nothing.
+  EXPECT_EQ(ReadFrom("P = a\0b \nKey\0junk = 1\nC = x\nStringPath = /x/root\0\0\0\n"
+                     "StringCommand = /bin/echo\0 --evil\nE = \0x\nB = v \0 w"s,
+                     {"P", "Key", "C", "StringPath", "StringCommand", "E", "B"}),
+            (Texts{"a", "<none>", "x", "/x/root", "/bin/echo", "", "v"}));
+  EXPECT_EQ(ReadFrom("\xEF\xBB\xBFK = a\0\xC3\xA9"s, {"K"}), (Texts{"a"}));
   // With or without the byte-order mark; keys fold ASCII letters only.
   EXPECT_EQ(ReadFrom("\xEF\xBB\xBFK = caf\xC3\xA9 \xFF\x80 \na\xC9 = v", {"k", "a\xE9"}),
             (Texts{"caf\xC3\xA9 \xFF\x80", "<none>"}));
@@ -84,9 +95,10 @@ TEST(StoreSave, FileIsReplacedAtCloseOnlyWhenEverythingCanBeWritten) {
       },
       ::testing::ExitedWithCode(0), "");
   // A line break would turn the rest of the value into keys of its own; "=" in a key would
-  // read back as another key.
+  // read back as another key; a NUL would end the value, or hide the key, when read back.
   for (const auto& [key, value] :
-       {std::pair{"StringPath", "x\r\nStringCommand = rm"}, std::pair{"a=b", "v"}}) {
+       {std::pair{"StringPath"s, "x\r\nStringCommand = rm"s}, std::pair{"a=b"s, "v"s},
+        std::pair{"StringPath"s, "/x\0/y"s}, std::pair{"Key\0"s, "v"s}}) {
     ASSERT_TRUE(StoreCreate(file));
     StoreWriteString(key, value);
     EXPECT_FALSE(StoreClose());
@@ -114,6 +126,76 @@ TEST(StoreSave, FileIsReplacedAtCloseOnlyWhenEverythingCanBeWritten) {
   EXPECT_EQ(ReadFile(dir / "real/s.ini"), "k = v\r\n");
   EXPECT_EQ(fs::status(dir / "real/s.ini").permissions(), fs::perms(0604));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), {}), 1);
+  // An opened file written back keeps the lines it did not change whole, bytes after a NUL too.
+  WriteFile(file, "P = a\0b\r\n; c\0d\r\n"s);
+  ASSERT_TRUE(StoreOpen(file));
+  StoreWriteString("Q", "v");
+  ASSERT_TRUE(StoreClose());
+  EXPECT_EQ(ReadFile(file), "P = a\0b\r\n; c\0d\r\nQ = v\r\n"s);
+}
+
+// Makes every open for an anonymous file fail as a file system without them does.
+bool RefuseAnonymousFiles() {
+  const sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),  // low half: flags
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)),
+                           const_cast<sock_filter*>(filter)};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+TEST(StoreSave, NothingIsLeftBesideTheFileWhateverBecomesOfTheSave) {
+  TempDir dir;
+  const std::string file = dir / "a.ini";
+  auto only_the_file = [&] { EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 1); };
+  // Killed while it writes (by the file size limit, as surely as by kill -9).
+  WriteFile(file, "old");
+  EXPECT_EXIT(
+      {
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = 0;
+        setrlimit(RLIMIT_CORE, &limit);
+        limit.rlim_cur = limit.rlim_max = 10;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || !StoreCreate(file)) _exit(2);
+        StoreWriteString("StringPath", std::string(100, 'x'));
+        StoreClose();
+        _exit(3);
+      },
+      ::testing::KilledBySignal(SIGXFSZ), "");
+  EXPECT_EQ(ReadFile(file), "old");
+  only_the_file();
+  if (geteuid() != 0) GTEST_SKIP() << "the rest changes owners, which needs root";
+  // As root the owner is kept; an ordinary user can name the file too; and where the
+  // file system has no anonymous files, a named temporary file does the work.
+  ASSERT_EQ(chown(dir.Path().c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+  for (const auto& [how, setup] :
+       {std::pair{"as root", std::function<bool()>([] { return true; })},
+        std::pair{"as a user",
+                  std::function<bool()>([] { return setgid(65534) == 0 && setuid(65534) == 0; })},
+        std::pair{"named", std::function<bool()>(RefuseAnonymousFiles)}}) {
+    EXPECT_EXIT(
+        {
+          if (!setup() || !StoreCreate(file)) _exit(2);
+          StoreWriteString("k", how);
+          _exit(StoreClose() ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "")
+        << how;
+    EXPECT_EQ(ReadFile(file), "k = "s + how + "\r\n");
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0640)) << how;
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u) << how;
+    only_the_file();
+  }
 }
 
 }  // namespace
