@@ -12,6 +12,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth xdotool xterm x11-utils imagemagick fonts-dejavu-core
   rsync hyperfine findutils procps time
+  # peers of wendrix-run in bench/run_cli_bench.sh only; no test needs them
+  fd-find parallel
 )
 
 missing=()

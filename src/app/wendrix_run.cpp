@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 #include "engine/command_line.h"
 #include "engine/job_run.h"
+#include "engine/parallel_jobs.h"
 #include "services/console.h"
 #include "services/directory_listing.h"
 #include "settings/settings_flows.h"
@@ -27,13 +29,15 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage =
-    "Usage: wendrix-run [--dry-run] SETTINGS_FILE\n"
+    "Usage: wendrix-run [--dry-run] [-j N] SETTINGS_FILE\n"
     "Runs the job a Wendrix settings file describes: walks the folder tree below its path and\n"
     "runs its command for every matching file or folder, the commands' output on standard\n"
     "output.\n"
     "\n"
     "  --dry-run  print each command line the run would start, one per line and quoted for\n"
     "             the shell, and start nothing; no folder is created\n"
+    "  -j, --jobs N  run up to N commands at once (0: one per processor; default 1); their\n"
+    "             output is held and written in walk order, their input is /dev/null\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
@@ -63,6 +67,7 @@ std::string DescribeUnreadable(const std::string& file_name) {
 
 int Run(int argc, char** argv) {
   bool dry_run = false;
+  int jobs = 1;
   std::optional<std::string> file_name;
   bool options_done = false;
   for (int i = 1; i < argc; ++i) {
@@ -77,6 +82,20 @@ int Run(int argc, char** argv) {
       return kExitFinished;
     } else if (!options_done && arg == "--dry-run") {
       dry_run = true;
+    } else if (!options_done && (arg == "-j" || arg == "--jobs" || arg.starts_with("--jobs=") ||
+                                 (arg.starts_with("-j") && arg.size() > 2))) {
+      // -j N, -jN, --jobs N, --jobs=N; 0 is one per processor.
+      std::string count = arg.starts_with("--jobs=")                ? arg.substr(7)
+                          : arg.starts_with("-j") && arg.size() > 2 ? arg.substr(2)
+                          : i + 1 < argc                            ? argv[++i]
+                                                                    : "";
+      if (count.empty() || count.size() > 6 ||
+          !std::all_of(count.begin(), count.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        std::fprintf(stderr, "wendrix-run: -j/--jobs needs a number of commands, 0 or more\n");
+        return kExitUsage;
+      }
+      const int value = std::stoi(count);
+      jobs = value == 0 ? ProcessorCount() : value;
     } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, "wendrix-run: unknown option %s (see wendrix-run --help)\n",
                    arg.c_str());
@@ -104,6 +123,7 @@ int Run(int argc, char** argv) {
 
   StandardStreamsConsole console;
   JobHooks hooks{&console, nullptr};
+  hooks.jobs = jobs;
   JobOptions options;
   if (dry_run) {
     options.dry_run = [&](const std::string& full_path, const std::string& destination_path) {

@@ -14,6 +14,7 @@ inline constexpr std::size_t OutputChunkSize = 4096;
 enum class EntryOutcome {
   kDone,          // the command ran to its end (or could not be started)
   kConsoleEnded,  // the console was closed or interrupted: the run must stop
+  kStopped,       // the front end wants no more commands: the run ends after the running ones
 };
 
 // Starts settings.command for the entry with its output on a pipe and copies every byte to the

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
+#include "engine/command_line.h"
+#include "engine/parallel_jobs.h"
 #include "services/clock.h"
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
@@ -63,6 +66,7 @@ class JobWalk {
     const bool command_given = !settings.command.empty() && HasPlaceholder(settings.parameters);
     wants_files_ = command_given && settings.process_files != 0;
     wants_folders_ = command_given && settings.process_folders != 0;
+    if (hooks.jobs > 1 && hooks.console != nullptr && !dry_run_) pool_.emplace(hooks);
   }
 
   JobOutcome Run() {
@@ -76,10 +80,17 @@ class JobWalk {
       if (!ListSubfolders(folder)) continue;  // skipped together with everything below it
       // Without anything to process the second pass would find nothing to do.
       if (!wants_files_ && !wants_folders_) continue;
-      if (ProcessCandidates(folder) == EntryOutcome::kConsoleEnded)
-        return JobOutcome::kConsoleEnded;
+      const EntryOutcome outcome = ProcessCandidates(folder);
+      if (outcome == EntryOutcome::kConsoleEnded) return JobOutcome::kConsoleEnded;
+      if (outcome == EntryOutcome::kStopped) break;
     }
     return JobOutcome::kFinished;
+  }
+
+  // However the walk ended, the commands still running end before the run does.
+  JobOutcome Finish(JobOutcome outcome) {
+    if (pool_ && pool_->Finish() == EntryOutcome::kConsoleEnded) return JobOutcome::kConsoleEnded;
+    return outcome;
   }
 
  private:
@@ -140,7 +151,7 @@ class JobWalk {
       } else if (wants_folders_ && !IsDestination(listed + name)) {
         outcome = Process(listed + name + "/", destination_ + relative + name);
       }
-      if (outcome == EntryOutcome::kConsoleEnded) return outcome;
+      if (outcome != EntryOutcome::kDone) return outcome;
     }
     return EntryOutcome::kDone;
   }
@@ -155,6 +166,11 @@ class JobWalk {
     if (dry_run_) {
       options_.dry_run(full_path, destination_path);
       return EntryOutcome::kDone;
+    }
+    if (pool_) {
+      return pool_->Start(
+          BuildCommandLine(settings_.command, settings_.parameters, full_path, destination_path),
+          full_path);
     }
     return ProcessEntry(settings_, full_path, destination_path, hooks_);
   }
@@ -172,6 +188,7 @@ class JobWalk {
   bool wants_folders_ = false;
   std::vector<PendingFolder> pending_;
   std::unordered_set<FolderIdentity, FolderIdentityHash> entered_;
+  std::optional<ParallelJobs> pool_;  // several commands at once
   std::int64_t last_idle_ = NowMs();
 };
 
@@ -179,7 +196,8 @@ class JobWalk {
 
 JobOutcome RunJob(Settings settings, JobHooks& hooks, const JobOptions& options) {
   if (hooks.console != nullptr) hooks.console->Open();
-  return JobWalk(settings, hooks, options).Run();
+  JobWalk walk(settings, hooks, options);
+  return walk.Finish(walk.Run());
 }
 
 }  // namespace wendrix

@@ -211,6 +211,12 @@ ChildHandle ChildStart(const std::string& program, const std::vector<std::string
   if (keep && (flags & ChildPipeOutput)) output_pipe = MakePipe();
   if (keep && (flags & ChildPipeError)) error_pipe = MakePipe();
   const bool piped = input_pipe || output_pipe || error_pipe;
+  UniqueFd null_input;
+  if (piped && !input_pipe && (flags & ChildNullInput)) {
+    null_input.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    // Refused rather than handing the child our own input behind the caller's back.
+    if (!null_input.Valid() || !LiftAboveStdio(null_input)) return nullptr;
+  }
 
   SpawnRequest request;
   request.path = std::move(*path);
@@ -221,7 +227,9 @@ ChildHandle ChildStart(const std::string& program, const std::vector<std::string
   if (piped) {
     // With a pipe the child shares the console for the streams that are not piped.
     const ChildStdio& stdio = StdioSetting();
-    request.stdin_fd = input_pipe ? input_pipe->read_end.Get() : stdio.input;
+    request.stdin_fd = input_pipe           ? input_pipe->read_end.Get()
+                       : null_input.Valid() ? null_input.Get()
+                                            : stdio.input;
     request.stdout_fd = output_pipe ? output_pipe->write_end.Get() : -1;
     request.stderr_fd = error_pipe ? error_pipe->write_end.Get() : stdio.error;
     request.own_process_group = stdio.own_process_group;
@@ -295,6 +303,10 @@ std::optional<int> ChildExitStatus(ChildRecord* record) {
   if (record == nullptr || !CheckEnded(record) || !record->status_known) return std::nullopt;
   return record->exit_status;
 }
+
+int ChildOutputDescriptor(ChildRecord* record) { return record ? record->output_fd.Get() : -1; }
+int ChildErrorDescriptor(ChildRecord* record) { return record ? record->error_fd.Get() : -1; }
+int ChildEndDescriptor(ChildRecord* record) { return record ? record->pidfd.Get() : -1; }
 
 namespace {
 

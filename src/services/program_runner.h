@@ -21,6 +21,8 @@ inline constexpr std::uint32_t ChildPipeOutput = 8;
 inline constexpr std::uint32_t ChildPipeInput = 16;
 inline constexpr std::uint32_t ChildPipeError = 32;
 inline constexpr std::uint32_t ChildConnect = 64;
+// Our own: the child's standard input is /dev/null (with ChildKeep and a pipe bit).
+inline constexpr std::uint32_t ChildNullInput = 128;
 
 struct ChildRecord;
 
@@ -73,6 +75,14 @@ bool ChildHasEnded(ChildRecord* record);
 // The child's wait status (as waitpid gives it) once it has ended; nullopt before, and for a
 // child reaped elsewhere.
 std::optional<int> ChildExitStatus(ChildRecord* record);
+
+// For a caller that waits on several children in one poll: the reading ends of the output and
+// error pipes, and a descriptor that turns readable when the child ends (-1 once its end is
+// known, or where the kernel offers none: then ask ChildHasEnded now and then). The record
+// keeps owning them.
+int ChildOutputDescriptor(ChildRecord* record);
+int ChildErrorDescriptor(ChildRecord* record);
+int ChildEndDescriptor(ChildRecord* record);
 
 enum class ChildActivity { kOutput, kEnded, kTimeout, kExtra };
 

@@ -4,6 +4,7 @@
 //   args0           print every remaining argument, each followed by a NUL byte
 //   bytes N         write N bytes (a repeating 0..255 pattern) to standard output
 //   text T          write T to standard output
+//   echo T          write T and "\n" to standard output
 //   stderr T        write T to standard error
 //   sleep MS        sleep MS milliseconds
 //   background MS T fork a child that keeps standard output open, sleeps MS and writes T
@@ -13,6 +14,7 @@
 //   pgrp            print "same" or "own": whether this process leads its own process group
 //   signals         print "pipe default" or "pipe ignored", then "mask empty" or "mask set"
 //   ignore          ignore SIGINT and SIGHUP from now on
+//   stdin           print what standard input is (the target of /proc/self/fd/0)
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
         WriteAll(1, chunk.data(), static_cast<size_t>(std::min<long>(count, 65536)));
     } else if (op == "text") {
       WriteText(1, next());
+    } else if (op == "echo") {
+      WriteText(1, next() + "\n");
     } else if (op == "stderr") {
       WriteText(2, next());
     } else if (op == "sleep") {
@@ -92,6 +96,10 @@ int main(int argc, char** argv) {
     } else if (op == "ignore") {
       signal(SIGINT, SIG_IGN);
       signal(SIGHUP, SIG_IGN);
+    } else if (op == "stdin") {
+      char target[4096];
+      const ssize_t n = readlink("/proc/self/fd/0", target, sizeof target - 1);
+      WriteText(1, std::string(target, n > 0 ? static_cast<size_t>(n) : 0) + "\n");
     } else {
       WriteText(2, "wendrix-test-child: unknown operation " + op + "\n");
       return 2;

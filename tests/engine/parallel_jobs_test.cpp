@@ -1,0 +1,175 @@
+// Several commands at once: their output in walk order as if run one after another, their
+// input /dev/null, what the front end is told, and how the console's end stops them.
+#include "engine/parallel_jobs.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "engine/job_run.h"
+#include "test_support.h"
+
+namespace wendrix {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TestChild;
+
+// Takes every byte; ends in end_state once `starts_before_end` commands have been started and
+// some output has come.
+struct EndingConsole : Console {
+  int Open() override { return 1; }
+  std::int64_t Write(const char* data, std::size_t length) override {
+    bytes.append(data, length);
+    return static_cast<std::int64_t>(length);
+  }
+  ConsoleState Service() override {
+    return starts >= starts_before_end && !bytes.empty() ? end_state : ConsoleState::kOpen;
+  }
+  std::string bytes;
+  int starts = 0;
+  int starts_before_end = 0;
+  ConsoleState end_state = ConsoleState::kOpen;
+};
+
+class ParallelJobsTest : public ::testing::Test {
+ protected:
+  ParallelJobsTest() {
+    hooks.command_starting = [this] { ++console.starts; };
+    hooks.command_ended = [this](const std::string& full_path, const CommandOutcome& outcome) {
+      ended.push_back(full_path.substr(dir.Path().size()));
+      outcomes.push_back(outcome);
+    };
+    hooks.error_output = [this](const char* data, std::size_t length) {
+      errors.append(data, length);
+    };
+  }
+
+  JobOutcome Run(int jobs, const std::string& parameters, const std::string& command = "") {
+    console = EndingConsole{};
+    console.starts_before_end = starts_before_end;
+    console.end_state = end_state;
+    ended.clear();
+    outcomes.clear();
+    errors.clear();
+    hooks.jobs = jobs;
+    return RunJob(Settings{dir.Path(), "", 1, 0, out.Path(),
+                           command.empty() ? TestChild() : command, parameters},
+                  hooks);
+  }
+
+  void MakeFiles(std::initializer_list<const char*> files) {
+    for (const char* file : files) {
+      fs::create_directories((dir / file).substr(0, (dir / file).rfind('/')));
+      testing::WriteFile(dir / file, "");
+    }
+  }
+
+  testing::TempDir dir, out;
+  EndingConsole console;
+  JobHooks hooks{&console, {}};
+  std::vector<std::string> ended;
+  std::vector<CommandOutcome> outcomes;
+  std::string errors;
+  int starts_before_end = 0;
+  ConsoleState end_state = ConsoleState::kOpen;
+};
+
+TEST_F(ParallelJobsTest, OutputIsWhatOneAtATimeGivesWithErrorsHeldInWalkOrderToo) {
+  // The name is how long a command pauses between its lines, the extension how many bytes it
+  // writes between them: the first command is the slowest, and one writes more than is held in
+  // memory while an earlier one still runs.
+  MakeFiles({"100", "20", "3.3000000", "40", "5", "s/0", "s/60.100000", "s/7.1500000"});
+  const std::string parameters = "echo %n-a sleep %n bytes \"%e\" sleep %n echo %n-b stderr %n-e";
+  const std::vector<std::string> walk_order = {"100", "20",  "3.3000000",   "40",
+                                               "5",   "s/0", "s/60.100000", "s/7.1500000"};
+  ASSERT_EQ(Run(1, parameters), JobOutcome::kFinished);
+  const std::string one_at_a_time = console.bytes;
+  ASSERT_EQ(one_at_a_time.substr(0, 6), "100-a\n");
+  EXPECT_EQ(one_at_a_time.size(), 4'600'000 + 74);
+
+  for (int jobs : {2, 4, 8}) {
+    ASSERT_EQ(Run(jobs, parameters), JobOutcome::kFinished);
+    EXPECT_TRUE(console.bytes == one_at_a_time) << jobs << " jobs: " << console.bytes.size();
+    EXPECT_EQ(errors, "100-e20-e3-e40-e5-e0-e60-e7-e") << jobs << " jobs";
+    EXPECT_EQ(ended, walk_order) << jobs << " jobs";
+    for (const CommandOutcome& outcome : outcomes) {
+      EXPECT_TRUE(outcome.started);
+      EXPECT_TRUE(WIFEXITED(outcome.wait_status) && WEXITSTATUS(outcome.wait_status) == 0);
+    }
+  }
+}
+
+TEST_F(ParallelJobsTest, InputIsDevNullAndMirroredFoldersExistBeforeTheirEntriesCommands) {
+  MakeFiles({"a", "b", "B/c", "B/C/d", "B/C/D/e"});
+  ASSERT_EQ(Run(4, "stdin isdir %d"), JobOutcome::kFinished);
+  std::string expected;
+  for (int i = 0; i < 5; ++i) expected += "/dev/null\nyes\n";
+  EXPECT_EQ(console.bytes, expected);
+}
+
+TEST_F(ParallelJobsTest, FrontEndThatWantsNoMoreStartsNoneAndCommandsThatCannotStartAreTold) {
+  MakeFiles({"a", "b", "c", "d", "e"});
+  hooks.keep_going = [this] { return console.starts < 2; };
+  EXPECT_EQ(Run(4, "sleep 50 echo %n"), JobOutcome::kFinished);
+  EXPECT_EQ(console.starts, 2);
+  EXPECT_EQ(console.bytes, "a\nb\n");
+  EXPECT_EQ(ended, (std::vector<std::string>{"a", "b"}));
+
+  hooks.keep_going = {};
+  EXPECT_EQ(Run(4, "%f", dir / "missing"), JobOutcome::kFinished);
+  EXPECT_EQ(ended, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+  for (const CommandOutcome& outcome : outcomes) {
+    EXPECT_FALSE(outcome.started);
+    EXPECT_EQ(outcome.start_error, ENOENT);
+  }
+}
+
+TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
+  MakeFiles({"a", "b", "c", "d", "e", "f"});
+  struct Case {
+    ConsoleState state;
+    std::function<int(ConsoleState)> ending_signal;
+    const char* parameters;
+    int expected_signal;
+  };
+  const Case cases[] = {
+      {ConsoleState::kInterrupted, {}, "echo %n sleep 60000", SIGINT},
+      {ConsoleState::kClosed, {}, "echo %n sleep 60000", SIGHUP},
+      {ConsoleState::kClosed, [](ConsoleState) { return SIGTERM; }, "echo %n sleep 60000", SIGTERM},
+      // One that ignores the request is killed after its grace time.
+      {ConsoleState::kClosed, {}, "ignore echo %n sleep 60000", SIGKILL},
+  };
+  for (const Case& c : cases) {
+    starts_before_end = 4;
+    end_state = c.state;
+    hooks.ending_signal = c.ending_signal;
+    EXPECT_EQ(Run(4, c.parameters), JobOutcome::kConsoleEnded) << c.parameters;
+    // Each started one was reaped, so none runs on or stays a zombie; no fifth was started.
+    EXPECT_EQ(console.starts, 4);
+    ASSERT_EQ(ended, (std::vector<std::string>{"a", "b", "c", "d"}));
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+      const int status = outcomes[i].wait_status;
+      const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+      // The first has ignored the hang-up before it wrote; a later one may not have got so far.
+      const bool may_not_have_ignored = c.expected_signal == SIGKILL && i > 0;
+      EXPECT_TRUE(signal == c.expected_signal || (may_not_have_ignored && signal == SIGHUP))
+          << c.parameters << ": command " << i << " status " << status;
+    }
+    // What they wrote before their end still comes out, in walk order: the first one's line,
+    // then those of the others that got so far.
+    EXPECT_EQ(console.bytes.rfind("a\n", 0), 0u) << console.bytes;
+    std::string names = console.bytes;
+    std::erase(names, '\n');
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()) &&
+                std::adjacent_find(names.begin(), names.end()) == names.end())
+        << console.bytes;
+  }
+}
+
+}  // namespace
+}  // namespace wendrix
