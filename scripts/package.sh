@@ -36,7 +36,9 @@ mkdir "$tree"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   # The tracked files as they are in the working tree, edits included; a tracked file deleted
   # but not yet committed is left out.
-  git ls-files -z | tar --null -T - --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$tree"
+  git ls-files -z | while IFS= read -r -d '' f; do
+    if [ -e "$f" ] || [ -L "$f" ]; then printf '%s\0' "$f"; fi
+  done | tar --null -T - -cf - | tar -xf - -C "$tree"
 else
   tar --exclude='./build*' --exclude=./out --exclude=./.git -cf - . | tar -xf - -C "$tree"
 fi
