@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2317  # the checks are functions that only check() calls
 # Builds the Debian package (scripts/package.sh) and checks it: lintian with no error and no
 # warning, the AppStream data and the desktop file as packaged, one version everywhere (the
 # project's CMake version in the changelog, the AppStream release and --version), and the files
 # the package must install.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 passed=0
 failed=0
@@ -53,7 +54,7 @@ lintian_clean() {
   lintian --fail-on error,warning --display-info --pedantic "$changes" >"$work/lintian.txt" 2>/dev/null
   local status=$?
   cat "$work/lintian.txt"
-  [ $status -eq 0 ] && ! grep -q ' unused-override ' "$work/lintian.txt"
+  [ "$status" -eq 0 ] && ! grep -q ' unused-override ' "$work/lintian.txt"
 }
 check "lintian: no error, no warning, no unused override" lintian_clean
 grep '^[IP]:' "$work/lintian.txt" | sed 's/^/    /'
@@ -93,7 +94,7 @@ holds_all() {
   for f in "${expected[@]}"; do
     [ -e "$work/$f" ] || { echo "missing: /$f"; status=1; }
   done
-  return $status
+  return "$status"
 }
 check "the package holds the programs, menu entry, icons, manual pages and completion" holds_all
 
