@@ -16,12 +16,47 @@ std::vector<TerminalLauncher> DefaultTerminalLaunchers() {
     for (std::string word; words >> word;) launcher.leading_args.push_back(word);
     return {launcher};
   }
+  // Each takes the command its own way: "-e" or "-x" with the rest of the line, "--" before it,
+  // or the program right after the options. tilix's "-e" and lxterminal's "-e" end up as one
+  // string that the emulator splits as a shell would, so both paths go quoted in one word.
   return {
-      {"x-terminal-emulator", {"-e"}}, {"xterm", {"-e"}},
-      {"gnome-terminal", {"--"}},      {"konsole", {"-e"}},
-      {"xfce4-terminal", {"-x"}},      {"kitty", {}},
-      {"alacritty", {"-e"}},           {"foot", {}},
+      {"x-terminal-emulator", {"-e"}},
+      {"xterm", {"-e"}},
+      {"gnome-terminal", {"--"}},
+      {"konsole", {"-e"}},
+      {"xfce4-terminal", {"-x"}},
+      {"kitty", {}},
+      {"alacritty", {"-e"}},
+      {"foot", {}},
+      {"ptyxis", {"--"}},
+      {"kgx", {"--"}},
+      {"tilix", {"-e"}, true},
+      {"terminator", {"-x"}},
+      {"lxterminal", {"-e"}, true},
+      {"mate-terminal", {"-x"}},
+      {"qterminal", {"-e"}},
+      {"wezterm", {"start", "--"}},
   };
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::vector<std::string> TerminalLaunchArguments(const TerminalLauncher& launcher,
+                                                 const std::string& relay,
+                                                 const std::string& socket_path) {
+  std::vector<std::string> argv{launcher.program};
+  argv.insert(argv.end(), launcher.leading_args.begin(), launcher.leading_args.end());
+  if (launcher.command_as_one_word) {
+    argv.push_back(ShellQuote(relay) + " " + ShellQuote(socket_path));
+  } else {
+    argv.push_back(relay);
+    argv.push_back(socket_path);
+  }
+  return argv;
 }
 
 pid_t StartTerminalLauncher(const TerminalLauncher& launcher, const std::string& relay,
@@ -29,11 +64,8 @@ pid_t StartTerminalLauncher(const TerminalLauncher& launcher, const std::string&
   std::optional<std::string> program = FindProgram(launcher.program);
   if (!program) return -1;
   SpawnRequest request;
-  request.argv.push_back(*program);
-  request.argv.insert(request.argv.end(), launcher.leading_args.begin(),
-                      launcher.leading_args.end());
-  request.argv.push_back(relay);
-  request.argv.push_back(socket_path);
+  request.argv = TerminalLaunchArguments(launcher, relay, socket_path);
+  request.argv[0] = *program;
   request.path = std::move(*program);
   request.new_session = true;
   request.null_streams = true;

@@ -9,14 +9,16 @@
 namespace wendrix {
 
 // How one terminal emulator is started: program (looked up in PATH when it has no "/") and the
-// arguments that come before the command it runs; the relay's path and the socket's path follow
-// as two more arguments.
+// arguments that come before the command it runs. The relay's path and the socket's path follow
+// as two more arguments, or, for an emulator that reads its command as one string and splits it
+// the way a shell does, as one word in which both are quoted.
 struct TerminalLauncher {
   std::string program;
   std::vector<std::string> leading_args;
+  bool command_as_one_word = false;
 };
 
-// The emulators tried in order, from x-terminal-emulator to foot. When the environment variable
+// The emulators tried in order, from x-terminal-emulator to wezterm. When the environment variable
 // WENDRIX_TERMINAL is set, its words (split at blanks) are the only launcher: a seam for the
 // end-to-end tests of the real program, which play the terminal with a pseudo-terminal.
 std::vector<TerminalLauncher> DefaultTerminalLaunchers();
@@ -25,6 +27,14 @@ std::vector<TerminalLauncher> DefaultTerminalLaunchers();
 // of ours but /dev/null on its standard streams: a descriptor it inherited could keep a pipe of
 // whoever started us open for as long as the window stands. The pid, or -1 when the emulator
 // is not installed or cannot be started.
+// The whole argument vector the emulator is started with (argv[0] is launcher.program).
+std::vector<std::string> TerminalLaunchArguments(const TerminalLauncher& launcher,
+                                                 const std::string& relay,
+                                                 const std::string& socket_path);
+
+// text in single quotes, as a POSIX shell reads it back whole.
+std::string ShellQuote(const std::string& text);
+
 pid_t StartTerminalLauncher(const TerminalLauncher& launcher, const std::string& relay,
                             const std::string& socket_path);
 
