@@ -26,6 +26,9 @@ namespace {
 // Pending bytes already delivered are cut off the buffer's front once they are this many.
 constexpr std::size_t kCompactAt = 1 << 20;
 
+// How often the wait for the relay lets the window in.
+constexpr std::int64_t kIdleIntervalMs = 20;
+
 ConsoleState Graver(ConsoleState a, ConsoleState b) {
   if (a == ConsoleState::kClosed || b == ConsoleState::kClosed) return ConsoleState::kClosed;
   if (a == ConsoleState::kInterrupted || b == ConsoleState::kInterrupted)
@@ -52,6 +55,14 @@ std::optional<std::string> RelayProgram(const std::string& configured) {
 
 }  // namespace
 
+bool InTerminalForeground(int fd) {
+  if (fd < 0 || !isatty(fd)) return false;
+  // Fails (ENOTTY) for a terminal that is not our controlling one: then Ctrl+C would never reach
+  // us, and the terminal is not ours to share.
+  const pid_t foreground = tcgetpgrp(fd);
+  return foreground > 0 && foreground == getpgrp();
+}
+
 TerminalConsole::TerminalConsole(TerminalConsoleOptions options) : options_(std::move(options)) {
   InstallShutdownSignals();
 }
@@ -66,12 +77,17 @@ TerminalConsole::~TerminalConsole() {
 
 int TerminalConsole::Open() {
   if (mode_ == Mode::kNone) {
-    if (isatty(options_.own_output) && OpenOwnTerminal())
+    if (InTerminalForeground(options_.own_output) && OpenOwnTerminal()) {
       mode_ = Mode::kOwnTerminal;
-    else if (OpenRelay())
+    } else if (OpenRelay()) {
       mode_ = Mode::kRelay;
-    else
+    } else {
       OpenStandardStreams();
+      // A run that is ending anyway needs no telling.
+      if (options_.no_console_window && !isatty(options_.own_output) &&
+          ShutdownSignalState() == ConsoleState::kOpen)
+        options_.no_console_window();
+    }
   }
   ChildStdio stdio;
   if (mode_ == Mode::kOwnTerminal || mode_ == Mode::kRelay) {
@@ -80,6 +96,8 @@ int TerminalConsole::Open() {
     // Without a controlling terminal an interrupt must reach the whole of a command through its
     // group; on our own terminal the children stay in our group, or reading it would stop them.
     stdio.own_process_group = mode_ == Mode::kRelay;
+  } else if (null_input_.Valid()) {
+    stdio.input = null_input_.Get();
   }
   SetChildStdio(stdio);
   return 1;
@@ -128,8 +146,10 @@ bool TerminalConsole::WaitForRelay(RelayListener& listener, pid_t launcher, std:
     }
     const int signal_fd = ShutdownSignalDescriptor();
     pollfd fds[2] = {{listener.Descriptor(), POLLIN, 0}, {signal_fd, POLLIN, 0}};
-    const int timeout =
-        static_cast<int>(launcher_running ? std::min<std::int64_t>(left, 20) : left);
+    // The launcher's exit is looked at, and the window let in, every few milliseconds.
+    const bool often = launcher_running || options_.idle;
+    const int timeout = static_cast<int>(often ? std::min(left, kIdleIntervalMs) : left);
+    if (options_.idle) options_.idle();
     if (poll(fds, signal_fd >= 0 ? 2 : 1, timeout) > 0 && (fds[0].revents & POLLIN)) {
       terminal = listener.Accept(deadline, relay_fd_);
       if (terminal.Valid()) break;
@@ -165,6 +185,10 @@ bool TerminalConsole::AdoptTerminal(UniqueFd terminal) {
 
 void TerminalConsole::OpenStandardStreams() {
   mode_ = Mode::kStandardStreams;
+  // Started in the background of a terminal: a command reading it would be stopped, and with it
+  // the whole program. It reads nothing instead.
+  if (isatty(STDIN_FILENO) && !InTerminalForeground(STDIN_FILENO))
+    null_input_.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
   struct stat st {};
   if (fstat(options_.own_output, &st) != 0) return;  // no output at all: writes fail
   if (S_ISFIFO(st.st_mode)) {

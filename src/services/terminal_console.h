@@ -1,6 +1,8 @@
 // The console on the Linux desktop: a real terminal that the started programs share.
-// Mode A: the program's own standard output is a terminal; that terminal is the console.
-// Mode B: it is not; the first Open starts a terminal emulator running wendrix-console, a relay
+// Mode A: the program's own standard output is a terminal whose foreground process group is the
+// program's; that terminal is the console. Started in the background (with "&") it is not: a
+// command reading it would stop the whole program.
+// Mode B: otherwise the first Open starts a terminal emulator running wendrix-console, a relay
 // that hands its terminal over a private Unix socket and reports Ctrl+C / Ctrl+\ as bytes.
 // Without any terminal the program's own standard streams serve.
 #pragma once
@@ -9,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +28,15 @@ struct TerminalConsoleOptions {
   std::string relay_path;     // "" = ProgramFolder() + "wendrix-console"
   int own_output = 1;         // a terminal here selects mode A
   int relay_wait_ms = 10000;  // how long mode B waits for the relay to call
+  // Called at least every 50 ms while mode B waits for the relay, so that a window stays live.
+  std::function<void()> idle;
+  // Called once, before the first run goes on, when no console window could be opened and the
+  // program's own output is no terminal either: the output goes where nobody may see it.
+  std::function<void()> no_console_window;
 };
+
+// True when fd is a terminal whose foreground process group is this process's group.
+bool InTerminalForeground(int fd);
 
 class TerminalConsole final : public Console {
  public:
@@ -71,6 +82,7 @@ class TerminalConsole final : public Console {
   UniqueFd output_fd_;            // non-blocking, ours alone
   UniqueFd child_fd_;             // blocking, the children's standard input and error
   UniqueFd relay_fd_;             // the relay's socket (mode B)
+  UniqueFd null_input_;           // the children's input when ours is a terminal not ours to read
   bool blocking_writes_ = false;  // standard streams that cannot be made non-blocking
   ConsoleState console_state_ = ConsoleState::kOpen;
   std::string pending_;

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <functional>
@@ -55,7 +57,9 @@ TerminalConsoleOptions Through(const FakeTerminal& terminal) {
   return {.launchers = {{WENDRIX_TEST_TERMINAL, {terminal.record, terminal.control}}},
           .relay_path = WENDRIX_CONSOLE_RELAY,
           .own_output = -1,
-          .relay_wait_ms = 60000};
+          .relay_wait_ms = 60000,
+          .idle = {},
+          .no_console_window = {}};
 }
 
 // Runs the test child with parameters on every .txt file of folder.
@@ -127,30 +131,89 @@ TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRun) {
   EXPECT_EQ(ReadFile(terminal.record), "started-a");  // neither "finished-a" nor "started-b"
 }
 
-TEST(TerminalConsoleOpening, ALauncherThatExitsWithoutARelayLeavesTheOwnStreams) {
-  // One that exits 0 as a server's launcher does, yet no relay ever calls: a bounded wait.
-  TerminalConsole console({.launchers = {{"true", {}}},
-                           .relay_path = WENDRIX_CONSOLE_RELAY,
-                           .own_output = -1,
-                           .relay_wait_ms = 1500});
-  console.Open();
-  EXPECT_EQ(console.mode(), TerminalConsole::Mode::kStandardStreams);
-  EXPECT_EQ(CurrentChildStdio().input, -1);
-}
-
-TEST(TerminalConsoleOwnTerminal, IsUsedWhenOutputIsATerminalAndLeavesItsFlagsAlone) {
+TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTellsOnce) {
   int master = -1, slave = -1;
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  TerminalConsole console(
-      {.launchers = {}, .relay_path = "", .own_output = slave, .relay_wait_ms = 0});
-  testing::TempDir dir;
-  testing::WriteFile(dir / "a.txt", "");
-  EXPECT_EQ(RunOn(console, dir.Path(), "text %n"), JobOutcome::kFinished);
-  EXPECT_EQ(console.mode(), TerminalConsole::Mode::kOwnTerminal);
-  EXPECT_EQ(fcntl(slave, F_GETFL) & O_NONBLOCK, 0) << "non-blocking mode leaked to the shell";
+  // No output at all, and a terminal that is not the program's controlling one: only the first
+  // has nowhere to show the output.
+  const std::pair<int, int> cases[] = {{-1, 1}, {slave, 0}};
+  for (const auto& [own_output, told] : cases) {
+    SCOPED_TRACE(own_output);
+    int idle_calls = 0, no_window_calls = 0;
+    // One that exits 0 as a server's launcher does, yet no relay ever calls: a bounded wait.
+    TerminalConsole console({.launchers = {{"true", {}}},
+                             .relay_path = WENDRIX_CONSOLE_RELAY,
+                             .own_output = own_output,
+                             .relay_wait_ms = 1500,
+                             .idle = [&] { ++idle_calls; },
+                             .no_console_window = [&] { ++no_window_calls; }});
+    console.Open();
+    EXPECT_EQ(console.mode(), TerminalConsole::Mode::kStandardStreams);
+    EXPECT_EQ(CurrentChildStdio().input, -1);
+    console.Open();  // a second run finds the same and says nothing more
+    EXPECT_GT(idle_calls, 1) << "the window was dead during the wait";
+    EXPECT_EQ(no_window_calls, told);
+  }
   close(master);
-  EXPECT_TRUE(WaitUntil([&] { return console.CheckIdle() == ConsoleState::kClosed; }));
   close(slave);
+}
+
+// The console as chosen by a program whose controlling terminal is a test-held pty, in the
+// foreground of that terminal or in the background (another process group in the foreground).
+// The program runs in a child of the test; it writes what it found to a file.
+TEST(TerminalConsoleOwnTerminal, IsUsedOnlyInTheForegroundAndLeavesItsFlagsAlone) {
+  for (const bool foreground : {true, false}) {
+    SCOPED_TRACE(foreground ? "foreground" : "background");
+    FakeTerminal terminal;
+    testing::WriteFile(terminal.dir / "a.txt", "");
+    const std::string result = terminal.dir / "result";
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    const pid_t program = fork();
+    if (program == 0) {
+      setsid();
+      ioctl(slave, TIOCSCTTY, 0);
+      pid_t other = -1;
+      if (!foreground) {  // as a shell does for "wendrix &": another job owns the terminal
+        other = fork();
+        if (other == 0) {
+          setpgid(0, 0);
+          pause();
+          _exit(0);
+        }
+        setpgid(other, other);
+        tcsetpgrp(slave, other);
+      }
+      TerminalConsoleOptions options = Through(terminal);
+      options.own_output = slave;
+      TerminalConsole console(options);
+      // "line" reads the console: on the terminal of the background it would stop us all.
+      const JobOutcome outcome = RunOn(console, terminal.dir.Path(), "line text %n");
+      std::ofstream(result) << static_cast<int>(console.mode()) << " "
+                            << (outcome == JobOutcome::kFinished) << " "
+                            << (fcntl(slave, F_GETFL) & O_NONBLOCK);
+      if (other > 0) kill(other, SIGKILL);
+      _exit(0);
+    }
+    close(slave);
+    // The line the command waits for, typed in whichever terminal is the console.
+    terminal.Do("type \\x0a\n");
+    if (foreground) (void)!write(master, "\n", 1);
+    const bool done = WaitUntil([&] {
+      char buffer[256];
+      while (read(master, buffer, sizeof buffer) > 0) {
+      }
+      return !ReadFile(result).empty();
+    });
+    if (!done) kill(program, SIGKILL);
+    waitpid(program, nullptr, 0);
+    const TerminalConsole::Mode expected =
+        foreground ? TerminalConsole::Mode::kOwnTerminal : TerminalConsole::Mode::kRelay;
+    EXPECT_EQ(ReadFile(result), std::to_string(static_cast<int>(expected)) + " 1 0")
+        << "mode, finished, non-blocking mode leaked";
+    close(master);
+  }
 }
 
 // The whole program on a terminal it was started from: the driver runs one job with the test
