@@ -27,8 +27,10 @@ TEST(ShutdownSignals, EndARunAndAreReportedGravestFirst) {
   for (const char* name : {"a.txt", "b.txt"}) testing::WriteFile(root / name, "");
   const Settings settings{root.Path(),          "*.txt", 1, 0, "", testing::TestChild(),
                           "sleep 30000 args %n"};
-  TerminalConsole console(
-      {.launchers = {}, .relay_path = "", .own_output = -1, .relay_wait_ms = 0});
+  TerminalConsoleOptions options;
+  options.launchers.clear();
+  options.own_output = -1;
+  TerminalConsole console(options);
   int idle_calls = 0;
   JobHooks hooks{&console, [&] {
                    if (++idle_calls == 3) kill(getpid(), SIGTERM);
