@@ -23,8 +23,8 @@ const std::string kSocket = "/run/user/1000/wendrix-it's/socket";
 
 // What a POSIX shell makes of word: one line per resulting argument.
 std::string ShellSplit(const std::string& word) {
-  const std::string command = "/bin/sh -c 'eval \"set -- $1\"; printf \"%s\\n\" \"$@\"' sh " +
-                              ShellQuote(word);
+  const std::string command =
+      "/bin/sh -c 'eval \"set -- $1\"; printf \"%s\\n\" \"$@\"' sh " + ShellQuote(word);
   FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);

@@ -1,0 +1,95 @@
+// The display the window opens on, chosen from the environment with the sockets that answer.
+#include "services/display_probe.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <set>
+
+#include "test_support.h"
+
+namespace wendrix {
+namespace {
+
+TEST(ChooseDisplay, TakesWhatAnswersAndNamesWhatDoesNot) {
+  // Listening: X :0 in the abstract namespace, X :2 on its file, a compositor's socket.
+  const std::set<std::string> listening = {"@/tmp/.X11-unix/X0", "/tmp/.X11-unix/X2",
+                                           "/run/user/7/wayland-0", "/tmp/own-wayland"};
+  const SocketProbe accepts = [&](const std::string& path, bool abstract) {
+    return listening.count((abstract ? "@" : "") + path) == 1;
+  };
+  struct Case {
+    DisplayEnvironment environment;
+    DisplayChoice expected;
+  };
+  const std::string none =
+      "wendrix: no display to open the window on: neither DISPLAY nor "
+      "WAYLAND_DISPLAY is set";
+  const Case cases[] = {
+      // The tests' offscreen platform, or any the user set, is the toolkit's business.
+      {{"offscreen", "", "", "", "", ""}, {"", ""}},
+      {{"", "", "", "", "", ""}, {"", none}},
+      {{"", "", "", "", "/run/user/7", "wayland"}, {"", none}},
+      {{"", ":0", "", "", "", ""}, {"xcb", ""}},
+      {{"", ":2.0", "", "", "", ""}, {"xcb", ""}},
+      {{"", "unix:0", "", "", "", ""}, {"xcb", ""}},
+      {{"", "otherhost:0", "", "", "", ""}, {"xcb", ""}},  // taken on trust
+      {{"", ":5", "", "", "", ""}, {"", "wendrix: cannot connect to the display (DISPLAY=:5)"}},
+      {{"", ":", "", "", "", ""}, {"", "wendrix: cannot connect to the display (DISPLAY=:)"}},
+      {{"", "", "wayland-0", "", "/run/user/7", ""}, {"wayland", ""}},
+      {{"", "", "/tmp/own-wayland", "", "", ""}, {"wayland", ""}},
+      {{"", "", "", "5", "", ""}, {"wayland", ""}},
+      // A relative name needs the runtime folder it lives in.
+      {{"", "", "wayland-0", "", "", ""},
+       {"", "wendrix: cannot connect to the display (WAYLAND_DISPLAY=wayland-0)"}},
+      // Both answer: the session decides which comes first.
+      {{"", ":0", "wayland-0", "", "/run/user/7", "x11"}, {"xcb;wayland", ""}},
+      {{"", ":0", "wayland-0", "", "/run/user/7", "wayland"}, {"wayland;xcb", ""}},
+      // A dead X server beside a live compositor, and the other way round.
+      {{"", ":5", "wayland-0", "", "/run/user/7", ""}, {"wayland", ""}},
+      {{"", ":0", "wayland-1", "", "/run/user/7", "wayland"}, {"xcb", ""}},
+      {{"", ":5", "wayland-1", "", "/run/user/7", ""},
+       {"", "wendrix: cannot connect to the display (DISPLAY=:5, WAYLAND_DISPLAY=wayland-1)"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("DISPLAY=" + c.environment.display +
+                 " WAYLAND_DISPLAY=" + c.environment.wayland_display);
+    const DisplayChoice choice = ChooseDisplay(c.environment, accepts);
+    EXPECT_EQ(choice.platform, c.expected.platform);
+    EXPECT_EQ(choice.error, c.expected.error);
+  }
+}
+
+TEST(ChooseDisplay, ProbesRealSocketsByFileAndAbstractName) {
+  testing::TempDir dir;
+  const std::string path = dir / "socket";
+  const std::string abstract = "wendrix-probe-test-" + std::to_string(getpid());
+  int file_fd = socket(AF_UNIX, SOCK_STREAM, 0), abstract_fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, path.c_str());
+  ASSERT_EQ(bind(file_fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  sockaddr_un hidden{};
+  hidden.sun_family = AF_UNIX;
+  std::memcpy(hidden.sun_path + 1, abstract.data(), abstract.size());
+  ASSERT_EQ(bind(abstract_fd, reinterpret_cast<sockaddr*>(&hidden),
+                 offsetof(sockaddr_un, sun_path) + 1 + abstract.size()),
+            0);
+  EXPECT_FALSE(UnixSocketAccepts(path, false)) << "bound but not listening";
+  listen(file_fd, 1);
+  listen(abstract_fd, 1);
+  EXPECT_TRUE(UnixSocketAccepts(path, false));
+  EXPECT_TRUE(UnixSocketAccepts(abstract, true));
+  EXPECT_FALSE(UnixSocketAccepts(abstract, false));
+  EXPECT_FALSE(UnixSocketAccepts(dir / "nobody", false));
+  EXPECT_FALSE(UnixSocketAccepts(std::string(200, 'x'), false));  // too long for an address
+  close(file_fd);
+  close(abstract_fd);
+}
+
+}  // namespace
+}  // namespace wendrix
