@@ -1,19 +1,29 @@
 // The desktop program: start-up, the event loop until the window's close, and ending in order,
-// also when the console is closed or interrupted or a signal asks the program to end.
+// also when the console is closed or interrupted, a signal asks the program to end, the session
+// ends or the display goes away.
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSessionManager>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
+#include "services/display_probe.h"
 #include "services/shutdown_signals.h"
 #include "services/terminal_console.h"
 #include "settings/settings_flows.h"
 #include "ui/main_window.h"
 #include "ui/main_window_actions.h"
+#include "ui/requesters.h"
 #include "wendrix/version.h"
 
 namespace wendrix {
@@ -22,6 +32,48 @@ namespace {
 // Set once the console or a signal asked the program to end. The event loop then ends as it does
 // for the close box: the Settings are saved first.
 bool g_end_requested = false;
+
+// The default settings file, known once the window is open.
+std::string g_settings_path;
+bool g_saved = false;
+pid_t g_program_pid = -1;
+
+// The Settings written at the end, once, by whichever end comes first: the event loop's, or the
+// toolkit leaving the process when the display went away, possibly from a thread of its own. A
+// second end waits until the first one has written them.
+void SaveSettingsOnce() {
+  static std::recursive_mutex saving;
+  const std::lock_guard<std::recursive_mutex> lock(saving);
+  if (g_settings_path.empty() || MainWindowWidget() == nullptr || g_saved) return;
+  g_saved = true;
+  MainWindowSettings window;
+  SaveSettingsAtExit(window, g_settings_path);
+}
+
+// The toolkit ends the process itself when the display connection breaks: with exit() for X,
+// which runs this, and with _exit() for Wayland, from its event thread (see _exit below).
+void SaveSettingsAtProcessExit() { SaveSettingsOnce(); }
+
+// Messages while the toolkit starts are held: when it cannot open the display they give way to
+// one line of ours, and the process ends with 1 instead of an abort.
+std::vector<std::string>& HeldMessages() {
+  static std::vector<std::string> held;
+  return held;
+}
+
+void StartingMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type != QtFatalMsg) {
+    HeldMessages().push_back(qFormatLogMessage(type, context, text).toStdString());
+    return;
+  }
+  std::string reason = text.toStdString();
+  reason = reason.substr(0, reason.find('\n'));
+  // The toolkit's own warning tells more than its last word.
+  for (const std::string& held : HeldMessages())
+    if (held.find("connect") != std::string::npos) reason = held;
+  std::fprintf(stderr, "wendrix: cannot open the window: %s\n", reason.c_str());
+  _exit(1);
+}
 
 // A requester or message box runs an event loop of its own; closing every open one returns
 // control to the main loop, which then finds the close event.
@@ -81,28 +133,69 @@ class ConsoleWatch {
 }  // namespace
 }  // namespace wendrix
 
+// The Wayland platform ends the process with _exit() when the compositor goes away, and runs
+// nothing of ours before. This definition is exported to the toolkit's libraries (see
+// CMakeLists.txt), so that the Settings are saved first. In a child between fork and exec (another
+// process id) it only ends the process, as the original does.
+extern "C" [[noreturn]] void _exit(int status) {
+  if (getpid() == wendrix::g_program_pid) wendrix::SaveSettingsOnce();
+  for (;;) syscall(SYS_exit_group, status);
+}
+
 int main(int argc, char** argv) {
   using namespace wendrix;
   // --version is answered without a display; every other argument is ignored, and the toolkit
-  // gets none.
+  // gets none but the platform chosen here.
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("wendrix %s\n", WENDRIX_VERSION);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
   }
+  const DisplayChoice display = ChooseDisplay(CurrentDisplayEnvironment());
+  if (!display.error.empty()) {
+    std::fprintf(stderr, "%s\n", display.error.c_str());
+    return 1;
+  }
   InstallShutdownSignals();
-  int toolkit_argc = 1;
-  QApplication application(toolkit_argc, argv);
+  std::string platform_option = "-platform", platform = display.platform;
+  std::vector<char*> toolkit_argv{argv[0]};
+  if (!platform.empty()) {
+    toolkit_argv.push_back(platform_option.data());
+    toolkit_argv.push_back(platform.data());
+  }
+  int toolkit_argc = static_cast<int>(toolkit_argv.size());
+  toolkit_argv.push_back(nullptr);
+  qInstallMessageHandler(StartingMessage);
+  QApplication application(toolkit_argc, toolkit_argv.data());
+  qInstallMessageHandler(nullptr);
+  for (const std::string& held : HeldMessages()) std::fprintf(stderr, "%s\n", held.c_str());
+  HeldMessages().clear();
   // Lets the desktop match the window to its menu entry (and its icon, on Wayland).
   QGuiApplication::setDesktopFileName(QStringLiteral(WENDRIX_APP_ID));
 
   const std::string default_settings_path = DefaultSettingsPath();
   const int main_window = OpenMainWindow(0, 0, 630, 400);
   MainWindowSettings window;
-  LoadSettingsAtStart(window, default_settings_path);
+  g_settings_path = default_settings_path;
+  g_program_pid = getpid();
+  std::atexit(SaveSettingsAtProcessExit);
+  // The session manager asks before the session ends; the values typed so far are kept then,
+  // and again at the end should the session go on.
+  QObject::connect(&application, &QGuiApplication::commitDataRequest, [&](QSessionManager&) {
+    MainWindowSettings fields;
+    SaveSettingsAtExit(fields, default_settings_path);
+  });
 
-  auto console = std::make_unique<TerminalConsole>();
+  TerminalConsoleOptions console_options;
+  // While a console window is awaited the window repaints, as during a run.
+  console_options.idle = [] { ProcessWindowWithoutInput(); };
+  console_options.no_console_window = [] {
+    ShowMessageBox("Alert", "Could not open a console window", kMbOk);
+  };
+  auto console = std::make_unique<TerminalConsole>(std::move(console_options));
   JobHooks hooks{console.get(), [] { ProcessWindowWithoutInput(); }};
+  // Watching from before the load: a signal while its message box is shown ends the program.
   ConsoleWatch watch(*console);
+  LoadSettingsAtStart(window, default_settings_path);
 
   while (!g_end_requested) {
     const int event = WaitWindowEvent();
@@ -114,7 +207,7 @@ int main(int argc, char** argv) {
   }
 
   // Shutdown: the Settings are read from the fields while the window still exists.
-  SaveSettingsAtExit(window, default_settings_path);
+  SaveSettingsOnce();
   // Release: the window, then the console (its terminal window closes with our descriptors).
   CloseMainWindow();
   console.reset();
