@@ -162,6 +162,15 @@ class MainWindow : public QWidget {
   bool recentred_ = false;
 };
 
+// A click anywhere on the control's area toggles it, not only on the box and its caption.
+class CheckBox : public QCheckBox {
+ public:
+  using QCheckBox::QCheckBox;
+
+ protected:
+  bool hitButton(const QPoint& position) const override { return rect().contains(position); }
+};
+
 QWidget* CreateControl(const ControlRow& row, QWidget* parent) {
   const QString text = QString::fromUtf8(row.text);
   QWidget* widget = nullptr;
@@ -196,7 +205,7 @@ QWidget* CreateControl(const ControlRow& row, QWidget* parent) {
       break;
     }
     case Kind::kCheckBox: {
-      auto* box = new QCheckBox(EscapeMnemonic(text), parent);
+      auto* box = new CheckBox(EscapeMnemonic(text), parent);
       const int gadget = row.gadget;
       QObject::connect(box, &QCheckBox::clicked, box,
                        [gadget] { PostEvent(kEventGadget, gadget); });

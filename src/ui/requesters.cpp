@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 
+#include "ui/main_window.h"
+
 namespace wendrix {
 namespace {
 
@@ -131,7 +133,15 @@ std::string ChooseFile(const std::string& title, const std::string& initial_file
 
 }  // namespace
 
-QWidget* RequesterOwner() { return QApplication::activeWindow(); }
+QWidget* RequesterOwner() {
+  // A box the requester itself opens belongs to it. Otherwise the Main window: right after a
+  // requester has closed no window may be active yet, and a box without an owner would be made
+  // the application's, not the window's.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal->isVisible())
+    return modal;
+  if (QWidget* window = MainWindowWidget()) return window;
+  return QApplication::activeWindow();
+}
 
 bool IsValidFileName(const std::string& name) {
   if (name.empty()) return false;

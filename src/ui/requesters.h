@@ -49,7 +49,8 @@ std::string ChooseSaveFile(const std::string& title, const std::string& initial_
 // closed it.
 int ShowMessageBox(const std::string& title, const std::string& text, int flags);
 
-// The owner of a requester: the program's active window, or nullptr.
+// The owner of a requester or message box: the visible modal dialog that opens it, else the Main
+// window, else the active window (nullptr when there is none).
 QWidget* RequesterOwner();
 
 // How a file requester reads its initial file: the folder before the last "/" and the name after

@@ -298,6 +298,41 @@ TEST_F(MainWindowTest, TypingAndCheckBoxClicksPostTheirControlAndRunNothing) {
   EXPECT_EQ(requester_ + message_ + output_, "");
 }
 
+TEST_F(MainWindowTest, ACheckBoxTogglesWhereverItsAreaIsClicked) {
+  QWidget* box = GadgetWidget(CheckboxProcessFolders);
+  const QRect area = box->geometry();
+  // The box, the caption, the empty part right of it, the far corners.
+  const QPoint points[] = {{4, 12},
+                           {40, 12},
+                           {area.width() - 2, area.height() / 2},
+                           {area.width() - 1, area.height() - 1},
+                           {0, 0}};
+  int expected = GetGadgetState(CheckboxProcessFolders);
+  for (const QPoint& point : points) {
+    SCOPED_TRACE(point.x());
+    QTest::mouseClick(MainWindowWidget()->windowHandle(), Qt::LeftButton, {},
+                      area.topLeft() + point);
+    expected = 1 - expected;
+    EXPECT_EQ(GetGadgetState(CheckboxProcessFolders), expected);
+    ASSERT_TRUE(WindowEventPending());
+    WaitWindowEvent();
+    EXPECT_EQ(EventGadget(), CheckboxProcessFolders);
+  }
+}
+
+TEST_F(MainWindowTest, MessageBoxesBelongToTheMainWindowEvenWithNoWindowActive) {
+  // As right after a file requester has gone and before the window is active again.
+  QApplication::setActiveWindow(nullptr);
+  EXPECT_EQ(RequesterOwner(), MainWindowWidget());
+  QWidget* owner = nullptr;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+      owner = box->parentWidget();
+  });
+  ShowMessageBox("Alert", "owned", kMbOk);
+  EXPECT_EQ(owner, MainWindowWidget());
+}
+
 TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnlessCancelled) {
   std::filesystem::create_directory(dir_ / "photos");
   WriteFile(dir_ / "tool", "#!/bin/sh\n");
