@@ -7,10 +7,14 @@ PACKAGES=(
   # build
   build-essential cmake pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libx11-dev
+  # the window on a Wayland compositor
+  qt6-wayland
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth xdotool xterm x11-utils imagemagick fonts-dejavu-core
+  # a headless compositor for the Wayland test
+  weston
   rsync hyperfine findutils procps time
   # peers of wendrix-run in bench/run_cli_bench.sh only; no test needs them
   fd-find parallel

@@ -1,7 +1,6 @@
 // The desktop program: start-up, the event loop until the window's close, and ending in order,
 // also when the console is closed or interrupted, a signal asks the program to end, the session
 // ends or the display goes away.
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -36,7 +35,6 @@ bool g_end_requested = false;
 // The default settings file, known once the window is open.
 std::string g_settings_path;
 bool g_saved = false;
-pid_t g_program_pid = -1;
 
 // The Settings written at the end, once, by whichever end comes first: the event loop's, or the
 // toolkit leaving the process when the display went away, possibly from a thread of its own. A
@@ -50,9 +48,8 @@ void SaveSettingsOnce() {
   SaveSettingsAtExit(window, g_settings_path);
 }
 
-// The toolkit ends the process itself when the display connection breaks: with exit() for X,
-// which runs this, and with _exit() for Wayland, from its event thread (see _exit below).
-void SaveSettingsAtProcessExit() { SaveSettingsOnce(); }
+// The toolkit's own handler, to which ours pass the messages on.
+QtMessageHandler g_toolkit_messages = nullptr;
 
 // Messages while the toolkit starts are held: when it cannot open the display they give way to
 // one line of ours, and the process ends with 1 instead of an abort.
@@ -73,6 +70,21 @@ void StartingMessage(QtMsgType type, const QMessageLogContext& context, const QS
     if (held.find("connect") != std::string::npos) reason = held;
   std::fprintf(stderr, "wendrix: cannot open the window: %s\n", reason.c_str());
   _exit(1);
+}
+
+// When the display connection breaks the toolkit ends the process itself: with exit() for X,
+// whose handlers then meet objects already destroyed, and with _exit() for Wayland, from a thread
+// of its own, which runs nothing at all. Its warning comes just before, while everything still
+// stands: the Settings are saved then.
+bool TellsTheDisplayIsGone(QtMsgType type, const QString& text) {
+  if (type != QtWarningMsg && type != QtCriticalMsg && type != QtFatalMsg) return false;
+  return text.startsWith(QLatin1String("The X11 connection")) ||
+         text.startsWith(QLatin1String("The Wayland connection"));
+}
+
+void RunningMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (TellsTheDisplayIsGone(type, text)) SaveSettingsOnce();
+  g_toolkit_messages(type, context, text);
 }
 
 // A requester or message box runs an event loop of its own; closing every open one returns
@@ -133,15 +145,6 @@ class ConsoleWatch {
 }  // namespace
 }  // namespace wendrix
 
-// The Wayland platform ends the process with _exit() when the compositor goes away, and runs
-// nothing of ours before. This definition is exported to the toolkit's libraries (see
-// CMakeLists.txt), so that the Settings are saved first. In a child between fork and exec (another
-// process id) it only ends the process, as the original does.
-extern "C" [[noreturn]] void _exit(int status) {
-  if (getpid() == wendrix::g_program_pid) wendrix::SaveSettingsOnce();
-  for (;;) syscall(SYS_exit_group, status);
-}
-
 int main(int argc, char** argv) {
   using namespace wendrix;
   // --version is answered without a display; every other argument is ignored, and the toolkit
@@ -164,9 +167,9 @@ int main(int argc, char** argv) {
   }
   int toolkit_argc = static_cast<int>(toolkit_argv.size());
   toolkit_argv.push_back(nullptr);
-  qInstallMessageHandler(StartingMessage);
+  g_toolkit_messages = qInstallMessageHandler(StartingMessage);
   QApplication application(toolkit_argc, toolkit_argv.data());
-  qInstallMessageHandler(nullptr);
+  qInstallMessageHandler(RunningMessage);
   for (const std::string& held : HeldMessages()) std::fprintf(stderr, "%s\n", held.c_str());
   HeldMessages().clear();
   // Lets the desktop match the window to its menu entry (and its icon, on Wayland).
@@ -176,8 +179,6 @@ int main(int argc, char** argv) {
   const int main_window = OpenMainWindow(0, 0, 630, 400);
   MainWindowSettings window;
   g_settings_path = default_settings_path;
-  g_program_pid = getpid();
-  std::atexit(SaveSettingsAtProcessExit);
   // The session manager asks before the session ends; the values typed so far are kept then,
   // and again at the end should the session go on.
   QObject::connect(&application, &QGuiApplication::commitDataRequest, [&](QSessionManager&) {
