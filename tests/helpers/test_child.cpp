@@ -13,7 +13,9 @@
 //   line            copy one line of standard input to standard output
 //   pgrp            print "same" or "own": whether this process leads its own process group
 //   signals         print "pipe default" or "pipe ignored", then "mask empty" or "mask set"
-//   ignore          ignore SIGINT and SIGHUP from now on
+//   ignore          ignore SIGINT, SIGHUP and SIGTERM from now on
+//   exit N          end at once with status N
+//   waitfor P       wait until the file P exists
 //   stdin           print what standard input is (the target of /proc/self/fd/0)
 #include <fcntl.h>
 #include <signal.h>
@@ -96,6 +98,12 @@ int main(int argc, char** argv) {
     } else if (op == "ignore") {
       signal(SIGINT, SIG_IGN);
       signal(SIGHUP, SIG_IGN);
+      signal(SIGTERM, SIG_IGN);
+    } else if (op == "waitfor") {
+      const std::string path = next();
+      for (struct stat st {}; stat(path.c_str(), &st) != 0;) usleep(5000);
+    } else if (op == "exit") {
+      return std::atoi(next().c_str());
     } else if (op == "stdin") {
       char target[4096];
       const ssize_t n = readlink("/proc/self/fd/0", target, sizeof target - 1);
