@@ -180,7 +180,8 @@ class JobWalk {
     if (hooks_.keep_going && !hooks_.keep_going()) return EntryOutcome::kStopped;
     if (hooks_.command_starting) hooks_.command_starting();
     CommandOutcome outcome;
-    const EntryOutcome entry = ProcessEntry(settings_, full_path, destination_path, hooks_, &outcome);
+    const EntryOutcome entry =
+        ProcessEntry(settings_, full_path, destination_path, hooks_, &outcome);
     if (hooks_.command_ended && hooks_.console != nullptr) hooks_.command_ended(full_path, outcome);
     return entry;
   }

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
       signal(SIGTERM, SIG_IGN);
     } else if (op == "waitfor") {
       const std::string path = next();
-      for (struct stat st {}; stat(path.c_str(), &st) != 0;) usleep(5000);
+      for (struct stat st{}; stat(path.c_str(), &st) != 0;) usleep(5000);
     } else if (op == "exit") {
       return std::atoi(next().c_str());
     } else if (op == "stdin") {
