@@ -2,9 +2,9 @@
 # Installs what is missing, builds, and runs every test: the whole suite (window tests
 # offscreen, the desktop smoke tests under a virtual X server), then the window-free layers
 # again with AddressSanitizer and UndefinedBehaviorSanitizer, and the settings reader fuzzer
-# for a bounded time.
+# for a bounded time, and the Debian package is built and checked (scripts/check-package.sh).
 #   WENDRIX_WERROR=ON     warnings are errors (CI)
-#   WENDRIX_QUICK=1       skip the sanitizer build and the fuzzer
+#   WENDRIX_QUICK=1       skip the sanitizer build, the fuzzer and the package
 #   WENDRIX_FUZZ_SECONDS  how long the fuzzer runs (default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,4 +37,5 @@ if [ "${WENDRIX_QUICK:-0}" != 1 ]; then
       exit 1
     fi
   fi
+  scripts/check-package.sh
 fi

@@ -4,6 +4,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "settings/settings_flows.h"
 #include "ui/main_window.h"
 #include "ui/main_window_actions.h"
+#include "wendrix/version.h"
 
 namespace wendrix {
 namespace {
@@ -80,11 +83,17 @@ class ConsoleWatch {
 
 int main(int argc, char** argv) {
   using namespace wendrix;
-  (void)argc;
+  // --version is answered without a display; every other argument is ignored, and the toolkit
+  // gets none.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("wendrix %s\n", WENDRIX_VERSION);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  }
   InstallShutdownSignals();
-  // The program reads no options; nor does the toolkit get any.
   int toolkit_argc = 1;
   QApplication application(toolkit_argc, argv);
+  // Lets the desktop match the window to its menu entry (and its icon, on Wayland).
+  QGuiApplication::setDesktopFileName(QStringLiteral(WENDRIX_APP_ID));
 
   const std::string default_settings_path = DefaultSettingsPath();
   const int main_window = OpenMainWindow(0, 0, 630, 400);

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "services/console_relay.h"
+#include "wendrix/version.h"
 
 namespace {
 
@@ -26,8 +27,12 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("wendrix-console %s\n", WENDRIX_VERSION);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: wendrix-console SOCKET\n");
+    std::fprintf(stderr, "usage: wendrix-console SOCKET\n       wendrix-console --version\n");
     return 2;
   }
 
