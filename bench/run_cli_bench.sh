@@ -46,6 +46,20 @@ compare() {
     "$WORK/times.csv"
 }
 
+# One command at a time: /bin/true for each of 5,000 files, so that the cost of starting and
+# waiting for a command is what is measured.
+bench_sequential_true() {
+  local files=$WORK/true
+  mkdir -p "$files"
+  (cd "$files" && seq -w 1 5000 | sed 's/$/.f/' | xargs touch)
+  settings "$WORK/true.ini" "$files/" /bin/true '"%f"'
+  compare "/bin/true for 5,000 files, one at a time (target: wendrix-run -j 1 / each <= 1.00)" \
+    "wendrix-run -j 1" "$RUN -j 1 $WORK/true.ini >/dev/null" \
+    "find -exec \\;" "find $files -type f -exec /bin/true {} \\; >/dev/null" \
+    "fdfind -j 1 -x" "fdfind -j 1 -t f . $files -x /bin/true >/dev/null" \
+    "xargs -n1" "find $files -type f -print0 | xargs -0 -n1 /bin/true >/dev/null"
+}
+
 # Several commands at once: sha256sum over 16 files of 8 MiB on two slots.
 bench_parallel_sha256() {
   local files=$WORK/sha
@@ -83,5 +97,6 @@ bench_held_output_memory() {
     printf "  -j 4 / -j 1 %.2f, -j 4 / parallel -k %.2f\n", four / one, four / peer }'
 }
 
+bench_sequential_true
 bench_parallel_sha256
 bench_held_output_memory

@@ -1,48 +1,37 @@
-// wendrix-run: one job run from a settings file, without a window, for scripts and schedulers.
-// Its own standard output is the console; the commands share its standard input and error.
-// Signals keep their default effect: Ctrl+C ends it together with the running command, which
-// is in the same process group.
-#include <fcntl.h>
+// wendrix-run: one job run without a window, for scripts, schedulers and pipelines. The
+// settings come from a settings file, standard input or the command line; the commands' output
+// goes to its standard output, their standard input and error are its own (with -j above 1
+// their input is /dev/null and their errors are held like their output).
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/command_line.h"
 #include "engine/job_run.h"
 #include "engine/parallel_jobs.h"
-#include "services/console.h"
-#include "services/directory_listing.h"
+#include "run_console.h"
+#include "run_input.h"
+#include "run_options.h"
+#include "run_progress.h"
+#include "run_report.h"
+#include "services/clock.h"
+#include "services/spawn.h"
 #include "settings/settings_flows.h"
 #include "wendrix/version.h"
 
 namespace wendrix {
 namespace {
 
-constexpr int kExitFinished = 0;
+constexpr int kExitSucceeded = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-constexpr const char* kUsage =
-    "Usage: wendrix-run [--dry-run] [-j N] SETTINGS_FILE\n"
-    "Runs the job a Wendrix settings file describes: walks the folder tree below its path and\n"
-    "runs its command for every matching file or folder, the commands' output on standard\n"
-    "output.\n"
-    "\n"
-    "  --dry-run  print each command line the run would start, one per line and quoted for\n"
-    "             the shell, and start nothing; no folder is created\n"
-    "  -j, --jobs N  run up to N commands at once (0: one per processor; default 1); their\n"
-    "             output is held and written in walk order, their input is /dev/null\n"
-    "  --help     show this help and exit\n"
-    "  --version  show the version and exit\n"
-    "\n"
-    "Exit status: 0 when the run finished, 1 when its output went away, 2 when the settings\n"
-    "file cannot be read or the arguments are wrong.\n";
+constexpr int kExitOutputLost = 3;
+constexpr int kExitSignalBase = 128;
 
 // Single quotes keep every byte literal; a quote itself is closed, escaped and reopened.
 std::string ShellQuote(std::string_view word) {
@@ -57,87 +46,147 @@ std::string ShellQuote(std::string_view word) {
   return quoted;
 }
 
-std::string DescribeUnreadable(const std::string& file_name) {
-  if (ProbePath(file_name) == ProbeFolder) return "it is a folder";
-  const int fd = open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  close(fd);
-  return "it could not be read";
+void WriteError(const std::string& line) {
+  const std::string text = "wendrix-run: " + line + "\n";
+  std::fwrite(text.data(), 1, text.size(), stderr);
 }
 
-int Run(int argc, char** argv) {
-  bool dry_run = false;
-  int jobs = 1;
-  std::optional<std::string> file_name;
-  bool options_done = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (!options_done && arg == "--") {
-      options_done = true;
-    } else if (!options_done && (arg == "--help" || arg == "-h")) {
-      std::fputs(kUsage, stdout);
-      return kExitFinished;
-    } else if (!options_done && arg == "--version") {
-      std::printf("wendrix-run %s\n", WENDRIX_VERSION);
-      return kExitFinished;
-    } else if (!options_done && arg == "--dry-run") {
-      dry_run = true;
-    } else if (!options_done && (arg == "-j" || arg == "--jobs" || arg.starts_with("--jobs=") ||
-                                 (arg.starts_with("-j") && arg.size() > 2))) {
-      // -j N, -jN, --jobs N, --jobs=N; 0 is one per processor.
-      std::string count = arg.starts_with("--jobs=")                ? arg.substr(7)
-                          : arg.starts_with("-j") && arg.size() > 2 ? arg.substr(2)
-                          : i + 1 < argc                            ? argv[++i]
-                                                                    : "";
-      if (count.empty() || count.size() > 6 ||
-          !std::all_of(count.begin(), count.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        std::fprintf(stderr, "wendrix-run: -j/--jobs needs a number of commands, 0 or more\n");
-        return kExitUsage;
-      }
-      const int value = std::stoi(count);
-      jobs = value == 0 ? ProcessorCount() : value;
-    } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "wendrix-run: unknown option %s (see wendrix-run --help)\n",
-                   arg.c_str());
-      return kExitUsage;
-    } else if (file_name) {
-      std::fputs("wendrix-run: only one settings file can be given (see wendrix-run --help)\n",
-                 stderr);
-      return kExitUsage;
-    } else {
-      file_name = arg;
-    }
+bool HoldsLineBreak(const Settings& s) {
+  for (const std::string* value :
+       {&s.path, &s.search_text, &s.destination, &s.command, &s.parameters}) {
+    if (value->find_first_of("\r\n") != std::string::npos) return true;
   }
-  if (!file_name) {
-    std::fputs("wendrix-run: no settings file given (see wendrix-run --help)\n", stderr);
-    return kExitUsage;
-  }
+  return false;
+}
 
-  const std::optional<Settings> settings =
-      ProbePath(*file_name) == ProbeFolder ? std::nullopt : LoadSettingsFile(*file_name);
-  if (!settings) {
-    std::fprintf(stderr, "wendrix-run: cannot read the settings file %s: %s\n", file_name->c_str(),
-                 DescribeUnreadable(*file_name).c_str());
-    return kExitUsage;
-  }
-
-  StandardStreamsConsole console;
-  JobHooks hooks{&console, nullptr};
-  hooks.jobs = jobs;
+// The entries the run will process, by a walk that only lists; stops early when the run is
+// asked to end.
+std::size_t CountEntries(const Settings& settings, RunConsole& console) {
+  std::size_t total = 0;
+  JobHooks counting(nullptr);
+  counting.keep_going = [&console] { return console.Standing(); };
   JobOptions options;
-  if (dry_run) {
-    options.dry_run = [&](const std::string& full_path, const std::string& destination_path) {
+  options.dry_run = [&total](const std::string&, const std::string&) { ++total; };
+  RunJob(settings, counting, options);
+  return total;
+}
+
+int RunFromSettings(const RunOptions& options, const Settings& settings) {
+  const int jobs = options.jobs == 0 ? ProcessorCount() : options.jobs;
+  // From here on an ending signal ends the run in order. Several commands at once never read
+  // the terminal, so each gets a process group that the signal reaches whole.
+  RunConsole console(jobs > 1);
+  ProgressLine progress(STDERR_FILENO, options.progress, NowMs());
+  const std::string program = BuildCommandLine(settings.command, "", "", "").program;
+  RunReport report(program, progress);
+
+  if (progress.Active()) {
+    progress.SetTotal(CountEntries(settings, console));
+    progress.Show(0, 0, NowMs());
+  }
+  // The line comes off the terminal whenever bytes go there; with one command at a time it
+  // stays off while the command runs, as the command writes to the terminal itself.
+  if (isatty(STDOUT_FILENO) == 1) console.before_write = [&progress] { progress.Hide(); };
+  bool command_running = false;
+
+  JobHooks hooks(&console, [&] {
+    if (jobs > 1 || !command_running) progress.Show(report.Commands(), report.Failed(), NowMs());
+  });
+  hooks.jobs = jobs;
+  hooks.folder_unlisted = [&report](const std::string& folder, int error) {
+    report.FolderUnlisted(folder, error);
+  };
+  hooks.command_starting = [&] {
+    command_running = true;
+    if (jobs == 1) progress.Hide();
+  };
+  hooks.command_ended = [&](const std::string&, const CommandOutcome& outcome) {
+    command_running = false;
+    report.CommandEnded(outcome);
+    progress.Show(report.Commands(), report.Failed(), NowMs());
+  };
+  hooks.keep_going = [&] {
+    return console.Standing() && !(options.fail_fast && report.Failed() > 0);
+  };
+  hooks.ending_signal = [&console](ConsoleState) { return console.EndingSignal(); };
+  hooks.error_output = [&progress](const char* data, std::size_t length) {
+    progress.Hide();
+    std::fwrite(data, 1, length, stderr);
+  };
+
+  JobOptions job_options;
+  std::optional<std::string> resolved;
+  int resolve_error = 0;
+  if (options.dry_run) {
+    // Resolved as the run itself resolves it, so that a dry run fails where the run would.
+    resolved = FindProgram(program);
+    resolve_error = resolved ? 0 : errno;
+    job_options.dry_run = [&](const std::string& full_path, const std::string& destination) {
       const CommandLine line =
-          BuildCommandLine(settings->command, settings->parameters, full_path, destination_path);
+          BuildCommandLine(settings.command, settings.parameters, full_path, destination);
       std::string text = ShellQuote(line.program);
       for (const std::string& arg : line.args) text += ' ' + ShellQuote(arg);
       text += '\n';
-      std::fwrite(text.data(), 1, text.size(), stdout);
+      console.Write(text.data(), text.size());
+      report.CommandEnded(CommandOutcome{resolved.has_value(), resolve_error, 0});
+      progress.Show(report.Commands(), report.Failed(), NowMs());
     };
   }
-  const JobOutcome outcome = RunJob(*settings, hooks, options);
-  if (std::fflush(stdout) != 0 || outcome == JobOutcome::kConsoleEnded) return kExitFailed;
-  return kExitFinished;
+
+  RunJob(settings, hooks, job_options);
+  progress.Hide();
+
+  const int signal = console.SignalReceived();
+  const int status = signal != 0                  ? kExitSignalBase + signal
+                     : console.OutputError() != 0 ? kExitOutputLost
+                     : report.AnyFailure()        ? kExitFailed
+                                                  : kExitSucceeded;
+  if (status != kExitSucceeded) {
+    const std::string summary = report.Summary(signal, console.OutputError());
+    if (!summary.empty()) report.Tell(summary);
+  }
+  return status;
+}
+
+int Run(int argc, char** argv) {
+  const ParsedRunOptions parsed = ParseRunOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    WriteError(parsed.error);
+    return kExitUsage;
+  }
+  const RunOptions& options = parsed.options;
+  if (options.help) {
+    std::fputs(kRunUsage, stdout);
+    return std::fflush(stdout) == 0 ? kExitSucceeded : kExitOutputLost;
+  }
+  if (options.version) {
+    std::printf("wendrix-run %s\n", WENDRIX_VERSION);
+    return std::fflush(stdout) == 0 ? kExitSucceeded : kExitOutputLost;
+  }
+
+  Settings settings;  // a new window's values
+  if (options.settings_file) {
+    SettingsInput input = ReadSettingsInput(*options.settings_file);
+    if (!input.settings) {
+      WriteError(input.error);
+      return kExitUsage;
+    }
+    settings = *input.settings;
+  }
+  settings = ApplyRunOptions(options, settings);
+
+  if (options.save_file) {
+    if (HoldsLineBreak(settings)) {
+      WriteError("cannot save a value that holds a line break");
+      return kExitUsage;
+    }
+    if (!SaveSettingsFile(*options.save_file, settings)) {
+      WriteError("cannot write the settings file " + *options.save_file);
+      return kExitUsage;
+    }
+    return kExitSucceeded;
+  }
+  return RunFromSettings(options, settings);
 }
 
 }  // namespace

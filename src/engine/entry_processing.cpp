@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <vector>
 
@@ -54,8 +55,10 @@ class OutputCopy {
     const std::int64_t start = NowMs();
     bool killed = false;
     std::int64_t ended_at = -1;
-    if (pid > 0 && !ChildHasEnded(record_))
-      kill(target, why == ConsoleState::kInterrupted ? SIGINT : SIGHUP);
+    const int signal = hooks_.ending_signal                ? hooks_.ending_signal(why)
+                       : why == ConsoleState::kInterrupted ? SIGINT
+                                                           : SIGHUP;
+    if (pid > 0 && !ChildHasEnded(record_)) kill(target, signal);
     for (;;) {
       const std::int64_t now = NowMs();
       std::int64_t next_deadline;
@@ -133,19 +136,27 @@ class OutputCopy {
 }  // namespace
 
 EntryOutcome ProcessEntry(const Settings& settings, const std::string& full_path,
-                          const std::string& destination_path, JobHooks& hooks) {
+                          const std::string& destination_path, JobHooks& hooks,
+                          CommandOutcome* outcome) {
+  CommandOutcome ignored;
+  if (outcome == nullptr) outcome = &ignored;
+  *outcome = CommandOutcome{};
   if (hooks.console == nullptr) return EntryOutcome::kDone;
   const CommandLine line =
       BuildCommandLine(settings.command, settings.parameters, full_path, destination_path);
   const ChildHandle child = ChildStart(line.program, line.args, "", ChildKeep | ChildPipeOutput);
-  // A command that cannot be started is passed over without a word.
-  if (!child) return EntryOutcome::kDone;
+  // A command that cannot be started is passed over; only the outcome tells of it.
+  if (!child) {
+    outcome->start_error = errno;
+    return EntryOutcome::kDone;
+  }
+  outcome->started = true;
 
   OutputCopy copy(child.get(), hooks);
   const ConsoleState state = copy.Run();
-  if (state == ConsoleState::kOpen) return EntryOutcome::kDone;
-  copy.EndChild(state);
-  return EntryOutcome::kConsoleEnded;
+  if (state != ConsoleState::kOpen) copy.EndChild(state);
+  outcome->wait_status = ChildExitStatus(child.get()).value_or(0);
+  return state == ConsoleState::kOpen ? EntryOutcome::kDone : EntryOutcome::kConsoleEnded;
 }
 
 }  // namespace wendrix

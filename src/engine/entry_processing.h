@@ -19,8 +19,10 @@ enum class EntryOutcome {
 
 // Starts settings.command for the entry with its output on a pipe and copies every byte to the
 // console in pieces of at most OutputChunkSize, until the child has ended and the pipe is
-// drained. The record is always closed.
+// drained. The record is always closed. When outcome is given it tells whether the command
+// started and how it ended.
 EntryOutcome ProcessEntry(const Settings& settings, const std::string& full_path,
-                          const std::string& destination_path, JobHooks& hooks);
+                          const std::string& destination_path, JobHooks& hooks,
+                          CommandOutcome* outcome = nullptr);
 
 }  // namespace wendrix

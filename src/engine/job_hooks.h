@@ -31,13 +31,17 @@ struct JobHooks {
   // Commands running at once. Above 1, each command's standard output and error are held and
   // written whole when it ends, in walk order, and its standard input is /dev/null.
   int jobs = 1;
-  // A folder of the walk that could not be listed, with the errno of the failure.
+  // A folder of the walk that could not be listed, with the errno of the failure; it is skipped
+  // together with everything below it.
   std::function<void(const std::string& folder_path, int error)> folder_unlisted;
   // Just before a command is started.
   std::function<void()> command_starting;
-  // Every processed entry's command once it has ended or failed to start, in walk order.
+  // Every processed entry's command once it has ended or failed to start, as soon as that is
+  // known: with several at once in the order they end, not in walk order (their output still
+  // comes in walk order).
   std::function<void(const std::string& full_path, const CommandOutcome& outcome)> command_ended;
-  // Asked before each new command: false starts no more and lets the running ones end.
+  // Asked before each new command and before each folder: false starts no more, lets the running
+  // ones end and ends the walk.
   std::function<bool()> keep_going;
   // The signal the running commands get when the console ends; unset: SIGINT for an
   // interrupt, SIGHUP for a close.

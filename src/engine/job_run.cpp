@@ -1,6 +1,7 @@
 #include "engine/job_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -77,6 +78,7 @@ class JobWalk {
       const PendingFolder folder = std::move(pending_.back());
       pending_.pop_back();
       IdleBetweenFolders();
+      if (hooks_.keep_going && !hooks_.keep_going()) break;
       if (!ListSubfolders(folder)) continue;  // skipped together with everything below it
       // Without anything to process the second pass would find nothing to do.
       if (!wants_files_ && !wants_folders_) continue;
@@ -112,7 +114,10 @@ class JobWalk {
   bool ListSubfolders(const PendingFolder& folder) {
     const std::string folder_path = root_ + folder.relative;
     const ListingHandle listing = ListingOpen(folder_path, std::string());
-    if (!listing) return false;
+    if (!listing) {
+      if (hooks_.folder_unlisted) hooks_.folder_unlisted(folder_path, errno);
+      return false;
+    }
     // Each folder is entered once, under the first name the walk meets it by: links to folders
     // can then neither loop nor multiply the walk (a tree holding a link to "/" would otherwise
     // walk the whole system once per link met on the way).
@@ -172,7 +177,13 @@ class JobWalk {
           BuildCommandLine(settings_.command, settings_.parameters, full_path, destination_path),
           full_path);
     }
-    return ProcessEntry(settings_, full_path, destination_path, hooks_);
+    if (hooks_.keep_going && !hooks_.keep_going()) return EntryOutcome::kStopped;
+    if (hooks_.command_starting) hooks_.command_starting();
+    CommandOutcome outcome;
+    const EntryOutcome entry =
+        ProcessEntry(settings_, full_path, destination_path, hooks_, &outcome);
+    if (hooks_.command_ended && hooks_.console != nullptr) hooks_.command_ended(full_path, outcome);
+    return entry;
   }
 
   const Settings& settings_;

@@ -233,6 +233,7 @@ EntryOutcome ParallelJobs::Start(const CommandLine& line, const std::string& ful
   if (!child) {
     job->outcome.start_error = errno;
     job->complete = true;
+    if (hooks_.command_ended) hooks_.command_ended(job->full_path, job->outcome);
   } else {
     ChildRecord* record = child.get();
     job->record = std::move(child);
@@ -246,7 +247,7 @@ EntryOutcome ParallelJobs::Start(const CommandLine& line, const std::string& ful
     ++running_;
   }
   jobs_.push_back(std::move(job));
-  Flush(false);  // one that could not be started is told of at once when its turn has come
+  Flush(false);  // one that could not be started leaves the line at once when its turn has come
   return EntryOutcome::kDone;
 }
 
@@ -372,10 +373,13 @@ void ParallelJobs::Complete(Job& job) {
   job.output_open = job.error_open = false;
   job.complete = true;
   --running_;
+  // Told now rather than in walk order: a front end that stops at the first failure must not
+  // wait for the slow commands before it.
+  if (hooks_.command_ended) hooks_.command_ended(job.full_path, job.outcome);
 }
 
 // Passes on the front command's held output, standard output first; a command whose output
-// is all out is told of and leaves the line. While ending, the console is not waited for.
+// is all out leaves the line. While ending, the console is not waited for.
 void ParallelJobs::Flush(bool ending) {
   std::size_t budget = ending ? SIZE_MAX : kPassPerTurn;
   while (!jobs_.empty()) {
@@ -384,7 +388,6 @@ void ParallelJobs::Flush(bool ending) {
     budget -= front.output.Pass(output_sink_, budget, scratch_);
     if (front.output.Empty()) budget -= front.error.Pass(error_sink_, budget, scratch_);
     if (!front.complete || !front.output.Empty() || !front.error.Empty()) return;
-    if (hooks_.command_ended) hooks_.command_ended(front.full_path, front.outcome);
     jobs_.pop_front();
   }
 }

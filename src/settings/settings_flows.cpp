@@ -1,5 +1,8 @@
 #include "settings/settings_flows.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
 #include "settings/settings_store.h"
@@ -20,6 +23,24 @@ constexpr const char* kRequesterTitle = "Please choose some config file";
 constexpr const char* kRequesterFilters = "Config files (*.ini)|*.ini|All files|*.*";
 
 std::string RequesterDefault() { return ProgramFolder() + "Config/default.ini"; }
+
+constexpr const char* kKeys[] = {kKeyPath,           kKeySearchText,  kKeyProcessFiles,
+                                 kKeyProcessFolders, kKeyDestination, kKeyCommand,
+                                 kKeyParameters};
+
+// The seven values of the store in use, which it closes.
+Settings ReadOpenStore() {
+  Settings settings;
+  settings.path = StoreReadString(kKeyPath, "");
+  settings.search_text = StoreReadString(kKeySearchText, "");
+  settings.process_files = StoreReadInteger(kKeyProcessFiles, 1) != 0 ? 1 : 0;
+  settings.process_folders = StoreReadInteger(kKeyProcessFolders, 0) != 0 ? 1 : 0;
+  settings.destination = StoreReadString(kKeyDestination, "");
+  settings.command = StoreReadString(kKeyCommand, "");
+  settings.parameters = StoreReadString(kKeyParameters, "");
+  StoreClose();
+  return settings;
+}
 
 }  // namespace
 
@@ -42,16 +63,17 @@ bool SaveSettingsFile(const std::string& file_name, const Settings& settings) {
 
 std::optional<Settings> LoadSettingsFile(const std::string& file_name) {
   if (file_name.empty() || !StoreOpen(file_name)) return std::nullopt;
-  Settings settings;
-  settings.path = StoreReadString(kKeyPath, "");
-  settings.search_text = StoreReadString(kKeySearchText, "");
-  settings.process_files = StoreReadInteger(kKeyProcessFiles, 1) != 0 ? 1 : 0;
-  settings.process_folders = StoreReadInteger(kKeyProcessFolders, 0) != 0 ? 1 : 0;
-  settings.destination = StoreReadString(kKeyDestination, "");
-  settings.command = StoreReadString(kKeyCommand, "");
-  settings.parameters = StoreReadString(kKeyParameters, "");
-  StoreClose();
-  return settings;
+  return ReadOpenStore();
+}
+
+std::optional<Settings> SettingsFromContent(std::string content) {
+  StoreOpenContent(std::move(content));
+  if (std::none_of(std::begin(kKeys), std::end(kKeys),
+                   [](const char* key) { return StoreHasKey(key); })) {
+    StoreClose();
+    return std::nullopt;
+  }
+  return ReadOpenStore();
 }
 
 bool SaveSettings(SettingsWindow& window, const std::string& file_name) {

@@ -18,6 +18,10 @@ bool SaveSettingsFile(const std::string& file_name, const Settings& settings);
 // file could not be opened.
 std::optional<Settings> LoadSettingsFile(const std::string& file_name);
 
+// The Settings held in a settings file's bytes however they were read (missing keys take the
+// read defaults), or nullopt when they hold none of the seven keys: no settings file at all.
+std::optional<Settings> SettingsFromContent(std::string content);
+
 // What the flows need of the Main window.
 class SettingsWindow {
  public:

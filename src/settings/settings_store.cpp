@@ -328,6 +328,18 @@ std::string LookupKey(const Store& store, const std::string& key) {
   return store.utf8 && !kNarrowIsUtf8 ? detail::SingleByteToUtf8(key) : key;
 }
 
+// The store's entries are those of content, which it keeps.
+void TakeContent(Store& store, std::string content) {
+  try {
+    store.content = std::move(content);
+    detail::ParsedSettings parsed = detail::ParseSettings(store.content);
+    store.utf8 = parsed.utf8;
+    store.entries = std::move(parsed.entries);
+  } catch (const std::bad_alloc&) {
+    store.entries.clear();
+  }
+}
+
 }  // namespace
 
 bool StoreCreate(const std::string& file_name) {
@@ -351,15 +363,21 @@ bool StoreOpen(const std::string& file_name) {
   store.in_use = true;
   store.file_name = file_name;
   if (result == ReadResult::kTooLarge) return true;  // opened, but nothing could be held
-  try {
-    store.content = std::move(content);
-    detail::ParsedSettings parsed = detail::ParseSettings(store.content);
-    store.utf8 = parsed.utf8;
-    store.entries = std::move(parsed.entries);
-  } catch (const std::bad_alloc&) {
-    store.entries.clear();
-  }
+  TakeContent(store, std::move(content));
   return true;
+}
+
+void StoreOpenContent(std::string content) {
+  Store& store = CurrentStore();
+  store.Close();
+  store.in_use = true;
+  TakeContent(store, std::move(content));
+}
+
+bool StoreHasKey(const std::string& key) {
+  const Store& store = CurrentStore();
+  return store.in_use &&
+         detail::FindTopLevelKey(store.entries, LookupKey(store, key)) != detail::kNotFound;
 }
 
 void StoreWriteString(const std::string& key, const std::string& value) {

@@ -15,6 +15,13 @@ bool StoreCreate(const std::string& file_name);
 // Reads an existing file into the store. False when it cannot be opened.
 bool StoreOpen(const std::string& file_name);
 
+// A store of bytes read elsewhere (a pipe, standard input), for reading only: it belongs to no
+// file, so a changed one cannot be written and StoreClose then gives false.
+void StoreOpenContent(std::string content);
+
+// Whether the store holds the key at the top level.
+bool StoreHasKey(const std::string& key);
+
 void StoreWriteString(const std::string& key, const std::string& value);
 void StoreWriteInteger(const std::string& key, std::int32_t value);
 std::string StoreReadString(const std::string& key, const std::string& default_value);

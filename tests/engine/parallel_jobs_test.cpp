@@ -96,6 +96,8 @@ TEST_F(ParallelJobsTest, OutputIsWhatOneAtATimeGivesWithErrorsHeldInWalkOrderToo
     ASSERT_EQ(Run(jobs, parameters), JobOutcome::kFinished);
     EXPECT_TRUE(console.bytes == one_at_a_time) << jobs << " jobs: " << console.bytes.size();
     EXPECT_EQ(errors, "100-e20-e3-e40-e5-e0-e60-e7-e") << jobs << " jobs";
+    // Told as they end, so in any order; each once.
+    std::sort(ended.begin(), ended.end());
     EXPECT_EQ(ended, walk_order) << jobs << " jobs";
     for (const CommandOutcome& outcome : outcomes) {
       EXPECT_TRUE(outcome.started);
@@ -118,6 +120,7 @@ TEST_F(ParallelJobsTest, FrontEndThatWantsNoMoreStartsNoneAndCommandsThatCannotS
   EXPECT_EQ(Run(4, "sleep 50 echo %n"), JobOutcome::kFinished);
   EXPECT_EQ(console.starts, 2);
   EXPECT_EQ(console.bytes, "a\nb\n");
+  std::sort(ended.begin(), ended.end());
   EXPECT_EQ(ended, (std::vector<std::string>{"a", "b"}));
 
   hooks.keep_going = {};
@@ -151,12 +154,14 @@ TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
     EXPECT_EQ(Run(4, c.parameters), JobOutcome::kConsoleEnded) << c.parameters;
     // Each started one was reaped, so none runs on or stays a zombie; no fifth was started.
     EXPECT_EQ(console.starts, 4);
-    ASSERT_EQ(ended, (std::vector<std::string>{"a", "b", "c", "d"}));
+    std::vector<std::string> names_ended = ended;
+    std::sort(names_ended.begin(), names_ended.end());
+    ASSERT_EQ(names_ended, (std::vector<std::string>{"a", "b", "c", "d"}));
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
       const int status = outcomes[i].wait_status;
       const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
       // The first has ignored the hang-up before it wrote; a later one may not have got so far.
-      const bool may_not_have_ignored = c.expected_signal == SIGKILL && i > 0;
+      const bool may_not_have_ignored = c.expected_signal == SIGKILL && ended[i] != "a";
       EXPECT_TRUE(signal == c.expected_signal || (may_not_have_ignored && signal == SIGHUP))
           << c.parameters << ": command " << i << " status " << status;
     }
@@ -169,6 +174,52 @@ TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
                 std::adjacent_find(names.begin(), names.end()) == names.end())
         << console.bytes;
   }
+}
+
+TEST_F(ParallelJobsTest, FrontEndHearsHowEachCommandEndedAndWhichFolderCouldNotBeListed) {
+  MakeFiles({"a.0", "b.4", "c.0"});
+  for (int jobs : {1, 3}) {
+    ASSERT_EQ(Run(jobs, "echo %n exit %e"), JobOutcome::kFinished);
+    std::vector<int> statuses;
+    for (const CommandOutcome& outcome : outcomes) {
+      EXPECT_TRUE(outcome.started);
+      statuses.push_back(WIFEXITED(outcome.wait_status) ? WEXITSTATUS(outcome.wait_status) : -1);
+    }
+    std::sort(statuses.begin(), statuses.end());
+    EXPECT_EQ(statuses, (std::vector<int>{0, 0, 4})) << jobs << " jobs";
+    EXPECT_EQ(console.bytes, "a\nb\nc\n");
+  }
+  ASSERT_EQ(Run(1, "%f", dir / "missing"), JobOutcome::kFinished);
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_FALSE(outcomes[0].started);
+  EXPECT_EQ(outcomes[0].start_error, ENOENT);
+
+  std::vector<std::pair<std::string, int>> unlisted;
+  hooks.folder_unlisted = [&](const std::string& folder, int error) {
+    unlisted.emplace_back(folder, error);
+  };
+  const std::string gone = dir / "gone/";
+  EXPECT_EQ(RunJob(Settings{gone, "", 1, 0, "", TestChild(), "%f"}, hooks), JobOutcome::kFinished);
+  EXPECT_EQ(unlisted, (std::vector<std::pair<std::string, int>>{{gone, ENOENT}}));
+}
+
+TEST_F(ParallelJobsTest, FailureIsHeardWhenTheCommandEndsNotWhenTheSlowerOneBeforeItDoes) {
+  // The extension is the operation: a waits until its release file exists, b and c fail at
+  // once (an unknown operation). The release comes when c is asked for: a front end that stops
+  // at the first failure must know of b's by then, though a is still running.
+  MakeFiles({"a.waitfor", "b.fail", "c.fail"});
+  int failures = 0;
+  hooks.command_ended = [&](const std::string& full_path, const CommandOutcome& outcome) {
+    ended.push_back(full_path.substr(dir.Path().size()));
+    if (outcome.wait_status != 0) ++failures;
+  };
+  hooks.keep_going = [&] {
+    if (console.starts == 2) testing::WriteFile(dir / "a", "");
+    return failures == 0;
+  };
+  EXPECT_EQ(Run(2, "%e %p%n"), JobOutcome::kFinished);
+  EXPECT_EQ(console.starts, 2);
+  EXPECT_EQ(ended, (std::vector<std::string>{"b.fail", "a.waitfor"}));
 }
 
 }  // namespace

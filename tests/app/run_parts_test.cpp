@@ -1,0 +1,111 @@
+// wendrix-run's parts on their own: the command line, the help screen, the progress text and
+// the summary.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "run_options.h"
+#include "run_progress.h"
+#include "run_report.h"
+
+namespace wendrix {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(RunOptions, ValuesAndCountsInEveryFormAndTheFileAnywhere) {
+  struct Case {
+    Args args;
+    Settings expected;
+    int jobs;
+  };
+  const Settings fresh;
+  const Case cases[] = {
+      {{"--search", "*.jpg", "f.ini"}, {"", "*.jpg", 1, 0, "", "", "\"%f\""}, 1},
+      {{"--search=", "--path=/a b", "-j0", "-"}, {"/a b", "", 1, 0, "", "", "\"%f\""}, 0},
+      {{"--no-files", "--folders", "--jobs", "12", "f.ini"}, {"", "", 0, 1, "", "", "\"%f\""}, 12},
+      {{"--command", "--x", "--parameters", "-v %f", "--jobs=3", "--destination", "d"},
+       {"", "", 1, 0, "d", "--x", "-v %f"},
+       3},
+      // After "--" a word is the file, whatever it looks like.
+      {{"--files", "-j", "2", "--", "--odd.ini"}, fresh, 2},
+  };
+  for (const Case& c : cases) {
+    const ParsedRunOptions parsed = ParseRunOptions(c.args);
+    ASSERT_EQ(parsed.error, "") << c.args[0];
+    EXPECT_EQ(ApplyRunOptions(parsed.options, Settings{}), c.expected) << c.args[0];
+    EXPECT_EQ(parsed.options.jobs, c.jobs) << c.args[0];
+  }
+  EXPECT_EQ(ParseRunOptions({"--", "--odd.ini"}).options.settings_file, "--odd.ini");
+  EXPECT_EQ(ParseRunOptions({"-"}).options.settings_file, "-");
+  // The file's values stay where no option sets them.
+  const Settings file{"/p", "s", 0, 1, "/d", "c", "p"};
+  EXPECT_EQ(ApplyRunOptions(ParseRunOptions({"--files", "x.ini"}).options, file),
+            (Settings{"/p", "s", 1, 1, "/d", "c", "p"}));
+}
+
+TEST(RunOptions, WrongCommandLinesAreRefusedWithAReason) {
+  const std::pair<Args, const char*> cases[] = {
+      {{}, "no settings file or value given"},
+      {{"--dry-run", "-j", "2"}, "no settings file or value given"},
+      {{"a.ini", "b.ini"}, "only one settings file"},
+      {{"--bogus", "a.ini"}, "unknown option --bogus"},
+      {{"--search"}, "--search needs a value"},
+      {{"-j", "-1", "a.ini"}, "-j/--jobs needs a number"},
+      {{"--jobs=2x", "a.ini"}, "-j/--jobs needs a number"},
+      {{"-j", "9999999", "a.ini"}, "-j/--jobs needs a number"},
+      {{"--save=", "a.ini"}, "--save needs the name of a file"},
+      {{"--files=1", "a.ini"}, "unknown option --files=1"},
+  };
+  for (const auto& [args, reason] : cases) {
+    const std::string error = ParseRunOptions(args).error;
+    EXPECT_EQ(error.rfind(reason, 0), 0u) << error;
+    EXPECT_NE(error.find("--help"), std::string::npos) << error;
+  }
+  EXPECT_TRUE(ParseRunOptions({"--help"}).options.help);
+}
+
+TEST(RunOptions, HelpFitsOneScreenAndNamesEveryOptionAndStatus) {
+  std::istringstream help(kRunUsage);
+  int lines = 0;
+  for (std::string line; std::getline(help, line); ++lines) EXPECT_LT(line.size(), 80u) << line;
+  EXPECT_LE(lines, 24);
+  for (const char* word :
+       {"--search",    "--path",     "--command", "--parameters", "--destination",
+        "--files",     "--no-files", "--folders", "--no-folders", "--jobs",
+        "--fail-fast", "--progress", "--dry-run", "--save",       "--help",
+        "--version",   "0 ",         "1 ",        "2 ",           "3 ",
+        "128"}) {
+    EXPECT_NE(std::string(kRunUsage).find(word), std::string::npos) << word;
+  }
+}
+
+TEST(RunProgress, TextCountsTimesAndEstimatesFromThePaceSoFar) {
+  EXPECT_EQ(ProgressText(0, 120, 0, 400), "0/120 done, 0 failed, 0:00 elapsed");
+  EXPECT_EQ(ProgressText(30, 120, 2, 10'000),
+            "30/120 done, 2 failed, 0:10 elapsed, about 0:30 left");
+  EXPECT_EQ(ProgressText(1, 3, 0, 3'599'000),
+            "1/3 done, 0 failed, 59:59 elapsed, about 1:59:58 left");
+  // A tree that grew since it was counted.
+  EXPECT_EQ(ProgressText(5, 4, 0, 61'000), "5/5 done, 0 failed, 1:01 elapsed");
+}
+
+TEST(RunReport, SummaryNamesWhatWentWrong) {
+  ProgressLine progress(-1, false, 0);
+  RunReport report("prog", progress);
+  EXPECT_EQ(report.Summary(0, 0), "");
+  report.CommandEnded({true, 0, 0});
+  report.CommandEnded({true, 0, 256});  // exit status 1
+  report.CommandEnded({true, 0, 9});    // killed
+  EXPECT_EQ(report.Summary(0, 0), "2 of 3 commands failed");
+  report.CommandEnded({false, 2, 0});
+  report.FolderUnlisted("/x/", 13);
+  report.FolderUnlisted("/y/", 13);
+  EXPECT_EQ(report.Summary(15, 32),
+            "stopped by SIGTERM, the output could not be written (Broken pipe), 3 of 4 commands "
+            "failed (1 could not be started), 2 folders could not be listed");
+  EXPECT_TRUE(report.AnyFailure());
+}
+
+}  // namespace
+}  // namespace wendrix
