@@ -38,7 +38,11 @@ wendrix_sample() {
   t0=$(date +%s%N)
   xdotool click 1   # "Start !"
   t1=$(wait_stamp)
+  # The console window closes after the program; the next sample starts once it has gone.
+  local console
+  console=$(pgrep -P "$pid" xterm || true)
   kill "$pid"; wait "$pid" || true; pid=
+  while [ -n "$console" ] && kill -0 "$console" 2> /dev/null; do sleep 0.01; done
   echo $(((t1 - t0) / 1000))
 }
 
