@@ -7,7 +7,7 @@
 set -euo pipefail
 BUILD=$(realpath "${1:-build}")
 RUNS=${2:-9}
-if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$BUILD" "$RUNS"; fi
+if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$BUILD" "$RUNS"; fi
 command -v xterm >/dev/null || { echo "needs xterm" >&2; exit 1; }
 
 work=$(mktemp -d)
