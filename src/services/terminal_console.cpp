@@ -130,7 +130,7 @@ bool TerminalConsole::WaitForRelay(RelayListener& listener, pid_t launcher, std:
     pollfd fds[2] = {{listener.Descriptor(), POLLIN, 0}, {signal_fd, POLLIN, 0}};
     const int timeout =
         static_cast<int>(launcher_running ? std::min<std::int64_t>(left, 20) : left);
-    if (poll(fds, signal_fd >= 0 ? 2 : 1, timeout) > 0 && (fds[0].revents & POLLIN)) {
+    if (PollFor(fds, signal_fd >= 0 ? 2 : 1, timeout) > 0 && (fds[0].revents & POLLIN)) {
       terminal = listener.Accept(deadline, relay_fd_);
       if (terminal.Valid()) break;
     }
