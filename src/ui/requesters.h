@@ -3,6 +3,7 @@
 // when the user cancelled or nothing could be chosen.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,32 @@ int ShowMessageBox(const std::string& title, const std::string& text, int flags)
 
 // The owner of a requester: the program's active window, or nullptr.
 QWidget* RequesterOwner();
+
+// A requester that has just opened, as the modal observer sees it, and how to answer it.
+class OpenRequester {
+ public:
+  enum class Kind { kMessage, kFolder, kFile };
+  virtual ~OpenRequester() = default;
+  virtual Kind kind() const = 0;
+  virtual std::string Title() const = 0;
+  // A message box's text; "" for the others.
+  virtual std::string Text() const = 0;
+  // A file or folder requester's folder (ending with "/"), the name it proposes, the selected
+  // filter's description, and the names its list shows right now, sorted (the list fills in
+  // the background).
+  virtual std::string Folder() const = 0;
+  virtual std::string Name() const = 0;
+  virtual std::string Filter() const = 0;
+  virtual std::vector<std::string> Listed() const = 0;
+  // Confirms, with `typed` as the name when it is not empty (OK, Open or Save). False when the
+  // requester refused and stays open.
+  virtual bool Accept(const std::string& typed = "") = 0;
+  virtual void Cancel() = 0;
+};
+
+// Called, from within its modal loop, with every requester and message box once it is open;
+// tests answer them through it. An empty observer leaves them to the user.
+void SetModalObserver(std::function<void(OpenRequester&)> observer);
 
 // How a file requester reads its initial file: the folder before the last "/" and the name after
 // it. A "/" at the very start gives the folder "/". The name is kept only when it is a valid file

@@ -107,7 +107,7 @@ TEST(ProgramTest, LoadsOnlyADefaultFileWithContentAndSavesAtTheEnd) {
 class DesktopProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X server (scripts/test.sh)";
+    WENDRIX_SKIP_UNLESS(std::getenv("DISPLAY") != nullptr, "an X server (scripts/test.sh runs one)");
     std::filesystem::create_directories(dir_ / "tree");
     for (const char* name : {"a.txt", "b.txt"}) WriteFile(dir_ / "tree/" + name, "");
   }

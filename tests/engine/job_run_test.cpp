@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <tuple>
 #include <filesystem>
 
 #include "engine/command_line.h"
+#include "recording_console.h"
 #include "services/path_helpers.h"
 #include "test_support.h"
+#include "virtual_clock.h"
 
 namespace wendrix {
 namespace {
@@ -52,20 +54,6 @@ TEST(BuildCommandLine, PlaceholdersForFilesAndFoldersExpandedInOnePass) {
   EXPECT_EQ(quoted.args, (Words{"-v", "a b", "%f", "x"}));
 }
 
-// Records every write; ends in end_state once the child has shown that it is ready.
-struct RecordingConsole : Console {
-  int Open() override { return 1; }
-  std::int64_t Write(const char* data, std::size_t length) override {
-    pieces.push_back(length);
-    bytes.append(data, length);
-    return static_cast<std::int64_t>(length);
-  }
-  ConsoleState Service() override { return bytes.empty() ? ConsoleState::kOpen : end_state; }
-  std::vector<std::size_t> pieces;
-  std::string bytes;
-  ConsoleState end_state = ConsoleState::kOpen;
-};
-
 // A small tree: Root with subfolders A (holding A1) and B (holding B1), a file in each.
 class JobTest : public ::testing::Test {
  protected:
@@ -76,7 +64,7 @@ class JobTest : public ::testing::Test {
   }
   // The test child run with the parameters for one entry.
   EntryOutcome Run(const std::string& parameters, const std::string& full_path = "/data/x.txt") {
-    console = RecordingConsole();
+    console.Clear();
     return ProcessEntry(Settings{"", "", 1, 0, "", TestChild(), parameters}, full_path, "", hooks);
   }
   // A dry run: "full>destination " for every entry handed on, the Root cut off full paths.
@@ -90,7 +78,7 @@ class JobTest : public ::testing::Test {
   }
   testing::TempDir dir, out;
   Settings job{dir.Path(), "", 1, 1, "", "cmd", "%f"};
-  RecordingConsole console;
+  testing::RecordingConsole console;
   JobHooks hooks{&console, {}};
 };
 
@@ -124,16 +112,17 @@ TEST_F(JobTest, AwkwardNamesArriveAsOneIntactArgument) {
 
 TEST_F(JobTest, EndedConsoleStopsTheChildAndTheRun) {
   // Without a signal the child would sleep for a minute; one that ignores the hang-up gets its
-  // grace time, then a kill.
-  for (const auto& [state, parameters] :
-       {std::pair{ConsoleState::kInterrupted, "text %n sleep 60000"},
-        std::pair{ConsoleState::kClosed, "ignore text %n sleep 60000"}}) {
-    console.bytes.clear();
-    console.end_state = state;
-    const auto start = std::chrono::steady_clock::now();
+  // grace time of two seconds, passed on the virtual clock, then a kill.
+  testing::VirtualClock clock;
+  for (const auto& [state, parameters, least_ms] :
+       {std::tuple{ConsoleState::kInterrupted, "text %n sleep 60000", 0},
+        std::tuple{ConsoleState::kClosed, "ignore text %n sleep 60000", 2000}}) {
+    console.Clear();
+    console.EndOnceWritten(state);
+    const std::int64_t start = clock.NowMs();
     EXPECT_EQ(RunJob(Settings{dir.Path(), "", 1, 0, "", TestChild(), parameters}, hooks),
               JobOutcome::kConsoleEnded);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << parameters;
+    EXPECT_GE(clock.NowMs() - start, least_ms) << parameters;
     EXPECT_EQ(console.bytes, "r");
   }
 }

@@ -9,22 +9,17 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <functional>
+#include <fstream>
 
 #include "engine/job_run.h"
 #include "services/program_runner.h"
 #include "test_support.h"
+#include "virtual_clock.h"
 
 namespace wendrix {
 namespace {
 
 using testing::ReadFile;
-
-// Generous: the machine is small and busy; nothing here measures time.
-bool WaitUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 6000 && !done(); ++i) usleep(10000);
-  return done();
-}
 
 // What a terminal shows for bytes written to it: its output processing turns LF into CR LF.
 std::string OnScreen(const std::string& bytes) {
@@ -43,7 +38,7 @@ struct FakeTerminal {
   void Do(const std::string& commands) const { std::ofstream(control) << commands; }
   // True once the terminal has ended; its record is then complete.
   bool Ended() const {
-    return WaitUntil([&] { return !ReadFile(record + ".done").empty(); });
+    return testing::WaitUntil([&] { return !ReadFile(record + ".done").empty(); });
   }
   testing::TempDir dir;
   std::string record = dir / "screen", control = dir / "control";
@@ -93,7 +88,7 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
               JobOutcome::kFinished);
     held_back = console.Pending();  // the run ended while the terminal was still frozen
     // Waits as the window does while idle, until what the console kept is delivered.
-    WaitUntil([&] {
+    testing::WaitUntil([&] {
       std::vector<pollfd> fds{{console.IdleWriteDescriptor(), POLLOUT, 0}};
       for (int fd : console.IdleWatchDescriptors()) fds.push_back({fd, POLLIN, 0});
       poll(fds.data(), fds.size(), 100);
@@ -128,7 +123,10 @@ TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRun) {
 }
 
 TEST(TerminalConsoleOpening, ALauncherThatExitsWithoutARelayLeavesTheOwnStreams) {
-  // One that exits 0 as a server's launcher does, yet no relay ever calls: a bounded wait.
+  // One that exits 0 as a server's launcher does, yet no relay ever calls: a bounded wait,
+  // passed on the virtual clock.
+  testing::VirtualClock clock;
+  const std::int64_t start = clock.NowMs();
   TerminalConsole console({.launchers = {{"true", {}}},
                            .relay_path = WENDRIX_CONSOLE_RELAY,
                            .own_output = -1,
@@ -136,6 +134,7 @@ TEST(TerminalConsoleOpening, ALauncherThatExitsWithoutARelayLeavesTheOwnStreams)
   console.Open();
   EXPECT_EQ(console.mode(), TerminalConsole::Mode::kStandardStreams);
   EXPECT_EQ(CurrentChildStdio().input, -1);
+  EXPECT_GE(clock.NowMs() - start, 1500);
 }
 
 TEST(TerminalConsoleOwnTerminal, IsUsedWhenOutputIsATerminalAndLeavesItsFlagsAlone) {
@@ -149,7 +148,7 @@ TEST(TerminalConsoleOwnTerminal, IsUsedWhenOutputIsATerminalAndLeavesItsFlagsAlo
   EXPECT_EQ(console.mode(), TerminalConsole::Mode::kOwnTerminal);
   EXPECT_EQ(fcntl(slave, F_GETFL) & O_NONBLOCK, 0) << "non-blocking mode leaked to the shell";
   close(master);
-  EXPECT_TRUE(WaitUntil([&] { return console.CheckIdle() == ConsoleState::kClosed; }));
+  EXPECT_TRUE(testing::WaitUntil([&] { return console.CheckIdle() == ConsoleState::kClosed; }));
   close(slave);
 }
 

@@ -1,13 +1,15 @@
-// Small helpers shared by the tests: a temporary folder that removes itself, whole-file reads
-// and writes.
+// Helpers shared by the tests: a temporary folder that removes itself, whole-file reads and
+// writes, one wait for a condition, the test's own program folder, and a skip that CI refuses.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <functional>
 #include <string>
 
 namespace wendrix::testing {
@@ -16,25 +18,8 @@ inline const char* TestChild() { return WENDRIX_TEST_CHILD; }
 
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "wendrix-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    // Give back permissions a test took away, so that everything can be removed.
-    for (auto it = std::filesystem::recursive_directory_iterator(
-             path_, std::filesystem::directory_options::skip_permission_denied, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-      if (it->is_directory(ec) && !it->is_symlink(ec))
-        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-    }
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
+  TempDir();
+  ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
@@ -46,16 +31,27 @@ class TempDir {
   std::string path_;
 };
 
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-}
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
+// Polls done until it holds or timeout_ms passed; true when it held. The timeout is a bound
+// for a stuck run, never a measurement: keep it generous.
+bool WaitUntil(const std::function<bool()>& done, std::int64_t timeout_ms = 60000);
+
+// The folder of the running test program, with a trailing "/", from /proc/self/exe.
+std::string ThisProgramFolder();
+
+// True when the CI variable is set: the environment promises everything the tests need.
+bool UnderCi();
 
 }  // namespace wendrix::testing
+
+// Skips the test unless cond holds; under CI the missing condition is a failure instead, as CI
+// provides what the test needs (scripts/test.sh runs a virtual display).
+#define WENDRIX_SKIP_UNLESS(cond, why)                                      \
+  do {                                                                      \
+    if (!(cond)) {                                                          \
+      if (::wendrix::testing::UnderCi()) FAIL() << "CI lacks: " << (why);   \
+      GTEST_SKIP() << (why);                                                \
+    }                                                                       \
+  } while (false)
