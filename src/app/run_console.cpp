@@ -59,6 +59,11 @@ ConsoleState RunConsole::Service() {
 
 int RunConsole::EndingSignal() const {
   const int received = ShutdownSignalNumber();
+  // A key's signal reached a command of our own process group together with us: a second one
+  // would be a second Ctrl+C, which many programs take as "stop now, skip the clean-up".
+  // Signal 0 sends nothing; the command is still waited for, and killed when it will not end.
+  if (!own_groups_ && (received == SIGINT || received == SIGQUIT) && ShutdownSignalFromTerminal())
+    return 0;
   return received != 0 ? received : SIGHUP;
 }
 

@@ -24,7 +24,8 @@ class RunConsole final : public Console {
   // kClosed or kInterrupted after an ending signal, kClosed once the output went away.
   ConsoleState Service() override;
 
-  // The signal the running commands get: the one that came, or SIGHUP for lost output.
+  // The signal the running commands get: the one that came, or SIGHUP for lost output; 0 (none)
+  // for a terminal's key that already reached them.
   int EndingSignal() const;
   // The first ending signal received, or 0.
   int SignalReceived() const;

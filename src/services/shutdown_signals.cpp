@@ -16,10 +16,16 @@ int signal_read_fd = -1;
 int signal_write_fd = -1;
 ConsoleState received_state = ConsoleState::kOpen;
 int first_signal = 0;
+bool first_from_terminal = false;
 
-extern "C" void OnEndingSignal(int number) {
+// The byte's high bit marks a signal the kernel sent, as the terminal's keys do: to its whole
+// foreground process group at once.
+constexpr unsigned char kFromKernel = 0x80;
+
+extern "C" void OnEndingSignal(int number, siginfo_t* info, void*) {
   const int saved_errno = errno;
-  const unsigned char byte = static_cast<unsigned char>(number);
+  const bool from_kernel = info != nullptr && info->si_code == SI_KERNEL;
+  const auto byte = static_cast<unsigned char>(number | (from_kernel ? kFromKernel : 0));
   // A full pipe already holds enough to wake the main thread.
   [[maybe_unused]] ssize_t n = write(signal_write_fd, &byte, 1);
   errno = saved_errno;
@@ -48,8 +54,8 @@ bool InstallShutdownSignals() {
   signal_write_fd = fds[1];
 
   struct sigaction action {};
-  action.sa_handler = OnEndingSignal;
-  action.sa_flags = SA_RESTART;
+  action.sa_sigaction = OnEndingSignal;
+  action.sa_flags = SA_RESTART | SA_SIGINFO;
   sigfillset(&action.sa_mask);
   for (int number : kEndingSignals) sigaction(number, &action, nullptr);
 
@@ -68,8 +74,11 @@ ConsoleState ShutdownSignalState() {
   ssize_t n;
   while ((n = read(signal_read_fd, bytes, sizeof bytes)) > 0 || (n < 0 && errno == EINTR)) {
     for (ssize_t i = 0; i < n; ++i) {
-      const int number = bytes[i];
-      if (first_signal == 0) first_signal = number;
+      const int number = bytes[i] & ~kFromKernel;
+      if (first_signal == 0) {
+        first_signal = number;
+        first_from_terminal = (bytes[i] & kFromKernel) != 0;
+      }
       const ConsoleState state = StateOf(number);
       if (state == ConsoleState::kClosed ||
           (state == ConsoleState::kInterrupted && received_state == ConsoleState::kOpen))
@@ -82,6 +91,11 @@ ConsoleState ShutdownSignalState() {
 int ShutdownSignalNumber() {
   ShutdownSignalState();
   return first_signal;
+}
+
+bool ShutdownSignalFromTerminal() {
+  ShutdownSignalState();
+  return first_from_terminal;
 }
 
 }  // namespace wendrix

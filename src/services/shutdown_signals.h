@@ -23,4 +23,8 @@ ConsoleState ShutdownSignalState();
 // The first of those signals received, or 0.
 int ShutdownSignalNumber();
 
+// Whether that first signal came from the kernel, as a terminal's Ctrl+C and Ctrl+\ do, which
+// reach the terminal's whole foreground process group at once.
+bool ShutdownSignalFromTerminal();
+
 }  // namespace wendrix

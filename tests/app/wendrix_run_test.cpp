@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -270,6 +271,51 @@ TEST_F(WendrixRun, EndingSignalReachesTheCommandsAndNoneOutlivesTheRun) {
     EXPECT_EQ(OwnChildren(), std::vector<std::string>{});
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }
+  }
+}
+
+// Ctrl+C on wendrix-run's terminal reaches the command, which shares the terminal, once: from
+// the terminal itself, not again from wendrix-run. A kill aimed at wendrix-run alone is passed on.
+TEST_F(WendrixRun, InterruptReachesTheCommandOnceFromTheKeyOrFromKill) {
+  TempDir tree;
+  WriteFile(tree / "a", "");
+  const std::string program = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix-run";
+  const std::string child = TestChild();
+  for (const bool from_key : {true, false}) {
+    SCOPED_TRACE(from_key ? "Ctrl+C" : "kill -INT");
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const pid_t run = fork();
+    if (run == 0) {
+      // The leader of a session whose terminal is the pty, in its foreground.
+      setsid();
+      ioctl(slave, TIOCSCTTY, 0);
+      for (int fd = 0; fd <= 2; ++fd) dup2(slave, fd);
+      execl(program.c_str(), program.c_str(), "--path", tree.Path().c_str(), "--search", "*",
+            "--command",
+            child.c_str(), "--parameters", "echo started-%n interrupts 1000", nullptr);
+      _exit(127);
+    }
+    close(slave);
+    std::string terminal;
+    char buffer[4096];
+    ssize_t n = 0;
+    while (terminal.find("started") == std::string::npos &&
+           (n = read(master, buffer, sizeof buffer)) > 0)
+      terminal.append(buffer, static_cast<std::size_t>(n));
+    ASSERT_NE(terminal.find("started"), std::string::npos) << terminal;
+    if (from_key) {
+      ASSERT_EQ(write(master, "\x03", 1), 1);
+    } else {
+      kill(run, SIGINT);
+    }
+    while ((n = read(master, buffer, sizeof buffer)) > 0)
+      terminal.append(buffer, static_cast<std::size_t>(n));
+    close(master);
+    int status = 0;
+    ASSERT_EQ(waitpid(run, &status, 0), run);
+    EXPECT_EQ(status, W_EXITCODE(128 + SIGINT, 0));
+    EXPECT_NE(terminal.find("interrupts 1\r\n"), std::string::npos) << terminal;
   }
 }
 

@@ -14,6 +14,7 @@
 //   pgrp            print "same" or "own": whether this process leads its own process group
 //   signals         print "pipe default" or "pipe ignored", then "mask empty" or "mask set"
 //   ignore          ignore SIGINT, SIGHUP and SIGTERM from now on
+//   interrupts MS   count the SIGINTs that come in MS milliseconds, then print "interrupts N"
 //   exit N          end at once with status N
 //   waitfor P       wait until the file P exists
 //   stdin           print what standard input is (the target of /proc/self/fd/0)
@@ -22,9 +23,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -99,6 +102,16 @@ int main(int argc, char** argv) {
       signal(SIGINT, SIG_IGN);
       signal(SIGHUP, SIG_IGN);
       signal(SIGTERM, SIG_IGN);
+    } else if (op == "interrupts") {
+      static volatile sig_atomic_t interrupts = 0;
+      struct sigaction count {};
+      count.sa_handler = [](int) { interrupts = interrupts + 1; };
+      sigaction(SIGINT, &count, nullptr);
+      timespec left{0, 0};
+      const long ms = std::atol(next().c_str());
+      timespec wait{ms / 1000, (ms % 1000) * 1000000};
+      while (nanosleep(&wait, &left) != 0 && errno == EINTR) wait = left;
+      WriteText(1, "interrupts " + std::to_string(interrupts) + "\n");
     } else if (op == "waitfor") {
       const std::string path = next();
       for (struct stat st{}; stat(path.c_str(), &st) != 0;) usleep(5000);
