@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "engine/job_run.h"
@@ -109,17 +110,32 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
   EXPECT_EQ(ReadFile(terminal.record + ".fds"), "0\n1\n2\n");
 }
 
-TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRun) {
+// Whether a live process (not a zombie) carries marker among its arguments.
+bool ProcessWithArgument(const std::string& marker) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string arguments = ReadFile(entry.path() / "cmdline");
+    if (arguments.find(marker) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheCommandsOwnChildren) {
   FakeTerminal terminal;
   terminal.Do("wait started-a\nclose\n");
   TerminalConsole console(Through(terminal));
   for (const char* name : {"a.txt", "b.txt"}) testing::WriteFile(terminal.dir / name, "");
-  EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text started-%n sleep 30000 text finished-%n"),
+  // The command leaves a child of its own behind, named by the folder (unique to this test),
+  // that would write a minute later.
+  const std::string marker = "grandchild-" + terminal.dir.Path();
+  EXPECT_EQ(RunOn(console, terminal.dir.Path(),
+                  "background 60000 " + marker + " text started-%n sleep 30000 text finished-%n"),
             JobOutcome::kConsoleEnded);
   EXPECT_EQ(console.Service(), ConsoleState::kClosed);
   EXPECT_EQ(console.Write("x", 1), 0);
   ASSERT_TRUE(terminal.Ended());
   EXPECT_EQ(ReadFile(terminal.record), "started-a");  // neither "finished-a" nor "started-b"
+  EXPECT_TRUE(testing::WaitUntil([&] { return !ProcessWithArgument(marker); }, 20000))
+      << "the command's child outlived the window";
 }
 
 TEST(TerminalConsoleOpening, ALauncherThatExitsWithoutARelayLeavesTheOwnStreams) {

@@ -252,7 +252,7 @@ TEST_F(MainWindowTest, TypingAndCheckBoxClicksPostTheirControlAndRunNothing) {
 TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnlessCancelled) {
   std::filesystem::create_directory(dir_ / "photos");
   WriteFile(dir_ / "tool", "#!/bin/sh\n");
-  const std::string in = "|" + ProgramFolder() + "||";
+  const std::string in = "|" + testing::ThisProgramFolder() + "||";
   const struct {
     Gadget button, field;
     std::string name, result, shown;
