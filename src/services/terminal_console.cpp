@@ -282,9 +282,4 @@ std::vector<int> TerminalConsole::IdleWatchDescriptors() const {
   return fds;
 }
 
-int TerminalConsole::IdleWriteDescriptor() const {
-  if (Pending() == 0 || blocking_writes_ || console_state_ == ConsoleState::kClosed) return -1;
-  return output_fd_.Get();
-}
-
 }  // namespace wendrix

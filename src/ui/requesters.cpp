@@ -341,71 +341,18 @@ std::string ChooseSaveFile(const std::string& title, const std::string& initial_
 }
 
 int ShowMessageBox(const std::string& title, const std::string& text, int flags) {
+  (void)flags;  // kMbOk: the only set offered
   QMessageBox box(RequesterOwner());
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowTitle(QString::fromLocal8Bit(title));
   box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromLocal8Bit(text));
-  switch (flags & 0xF0) {
-    case kMbIconError:
-      box.setIcon(QMessageBox::Critical);
-      break;
-    case kMbIconQuestion:
-      box.setIcon(QMessageBox::Question);
-      break;
-    case kMbIconWarning:
-      box.setIcon(QMessageBox::Warning);
-      break;
-    case kMbIconInformation:
-      box.setIcon(QMessageBox::Information);
-      break;
-    default:
-      box.setIcon(QMessageBox::NoIcon);
-      break;
-  }
-
-  struct Choice {
-    QMessageBox::StandardButton button;
-    int code;
-  };
-  std::vector<Choice> choices;
-  switch (flags & 0x0F) {
-    case kMbOkCancel:
-      choices = {{QMessageBox::Ok, kIdOk}, {QMessageBox::Cancel, kIdCancel}};
-      break;
-    case kMbAbortRetryIgnore:
-      choices = {{QMessageBox::Abort, kIdAbort},
-                 {QMessageBox::Retry, kIdRetry},
-                 {QMessageBox::Ignore, kIdIgnore}};
-      break;
-    case kMbYesNoCancel:
-      choices = {
-          {QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}, {QMessageBox::Cancel, kIdCancel}};
-      break;
-    case kMbYesNo:
-      choices = {{QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}};
-      break;
-    case kMbRetryCancel:
-      choices = {{QMessageBox::Retry, kIdRetry}, {QMessageBox::Cancel, kIdCancel}};
-      break;
-    default:
-      choices = {{QMessageBox::Ok, kIdOk}};
-      break;
-  }
-  QMessageBox::StandardButtons buttons;
-  for (const Choice& choice : choices) buttons |= choice.button;
-  box.setStandardButtons(buttons);
-  box.setDefaultButton(choices.front().button);
-
+  box.setIcon(QMessageBox::NoIcon);
+  box.setStandardButtons(QMessageBox::Ok);
+  box.setDefaultButton(QMessageBox::Ok);
   MessageBoxView view(box);
   ExecRequester(box, view);
-  const QAbstractButton* clicked = box.clickedButton();
-  for (const Choice& choice : choices)
-    if (clicked != nullptr && clicked == box.button(choice.button)) return choice.code;
-  // Closed without a button: the box's cancel, or its only button.
-  for (const Choice& choice : choices)
-    if (choice.code == kIdCancel) return kIdCancel;
-  return choices.size() == 1 ? choices.front().code : kIdCancel;
+  return kIdOk;
 }
 
 }  // namespace wendrix

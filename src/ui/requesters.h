@@ -11,26 +11,11 @@ class QWidget;
 
 namespace wendrix {
 
-// Message box flags: the low four bits choose the buttons, the next four the icon.
+// Message box flags: one OK button and no icon is the only set the program shows.
 inline constexpr int kMbOk = 0x0;
-inline constexpr int kMbOkCancel = 0x1;
-inline constexpr int kMbAbortRetryIgnore = 0x2;
-inline constexpr int kMbYesNoCancel = 0x3;
-inline constexpr int kMbYesNo = 0x4;
-inline constexpr int kMbRetryCancel = 0x5;
-inline constexpr int kMbIconError = 0x10;
-inline constexpr int kMbIconQuestion = 0x20;
-inline constexpr int kMbIconWarning = 0x30;
-inline constexpr int kMbIconInformation = 0x40;
 
-// Codes of the button that closed a message box.
+// The code of the button that closed a message box.
 inline constexpr int kIdOk = 1;
-inline constexpr int kIdCancel = 2;
-inline constexpr int kIdAbort = 3;
-inline constexpr int kIdRetry = 4;
-inline constexpr int kIdIgnore = 5;
-inline constexpr int kIdYes = 6;
-inline constexpr int kIdNo = 7;
 
 // The chosen folder, always ending with "/"; "" when cancelled. The dialog opens in
 // initial_folder when it is given.
@@ -46,8 +31,8 @@ std::string ChooseOpenFile(const std::string& title, const std::string& initial_
 std::string ChooseSaveFile(const std::string& title, const std::string& initial_file,
                            const std::string& filter_list, int filter_position);
 
-// Shows a message box (flags 0: one OK button, no icon) and returns the code of the button that
-// closed it.
+// Shows a message box with one OK button and no icon (flags: kMbOk) and returns kIdOk, however
+// it was closed.
 int ShowMessageBox(const std::string& title, const std::string& text, int flags);
 
 // The owner of a requester: the program's active window, or nullptr.

@@ -23,7 +23,7 @@ using testing::TestChild;
 using Words = std::vector<std::string>;
 using namespace std::string_literals;
 
-TEST(SplitCommandLine, FollowsTheCommandLineRules) {
+TEST(BuildCommandLine, WordsFollowTheCommandLineRules) {
   const std::vector<std::pair<std::string, Words>> cases = {
       {" a\t\"\" x\"c d\"y  b ", {"a", "", "xc dy", "b"}},
       {R"("a""b c" a\b a\\b)", {"a\"b c", "a\\b", "a\\\\b"}},  // "" inside quotes: a quote
@@ -31,7 +31,13 @@ TEST(SplitCommandLine, FollowsTheCommandLineRules) {
       {R"(a\\"b c" a\\\"b "a\\" b)", {"a\\b c", "a\\\"b", "a\\", "b"}},
       {"\"open b\nc", {"open b\nc"}},
   };
-  for (const auto& [line, words] : cases) EXPECT_EQ(SplitCommandLine(line), words) << line;
+  for (const auto& [line, words] : cases) {
+    EXPECT_EQ(BuildCommandLine("prog", line, "/x", "").args, words) << line;
+    // A command that begins with a quote is split the same way.
+    const CommandLine quoted = BuildCommandLine("\"p\" " + line, "", "/x", "");
+    EXPECT_EQ(quoted.program, "p");
+    EXPECT_EQ(quoted.args, words) << line;
+  }
 }
 
 TEST(BuildCommandLine, PlaceholdersForFilesAndFoldersExpandedInOnePass) {

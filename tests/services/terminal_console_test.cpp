@@ -90,7 +90,8 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
     held_back = console.Pending();  // the run ended while the terminal was still frozen
     // Waits as the window does while idle, until what the console kept is delivered.
     testing::WaitUntil([&] {
-      std::vector<pollfd> fds{{console.IdleWriteDescriptor(), POLLOUT, 0}};
+      std::vector<pollfd> fds;
+      console.AddWaitDescriptors(fds);
       for (int fd : console.IdleWatchDescriptors()) fds.push_back({fd, POLLIN, 0});
       poll(fds.data(), fds.size(), 100);
       return console.CheckIdle() != ConsoleState::kOpen || console.Pending() == 0;
