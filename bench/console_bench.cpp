@@ -35,8 +35,9 @@ double Median(std::vector<double> values) {
 
 void Drain(wendrix::TerminalConsole& console) {
   while (console.Pending() > 0 && console.CheckIdle() == wendrix::ConsoleState::kOpen) {
-    pollfd pfd{console.IdleWriteDescriptor(), POLLOUT, 0};
-    poll(&pfd, 1, 100);
+    std::vector<pollfd> fds;
+    console.AddWaitDescriptors(fds);
+    poll(fds.data(), fds.size(), 100);
   }
 }
 

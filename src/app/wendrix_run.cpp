@@ -71,6 +71,41 @@ std::size_t CountEntries(const Settings& settings, RunConsole& console) {
   return total;
 }
 
+// A dry run prints each command line, shell-quoted, instead of running it. The program is
+// resolved as the run itself resolves it, so that a dry run fails where the run would.
+JobOptions DryRunOptions(const Settings& settings, const std::string& program, RunConsole& console,
+                         RunReport& report, ProgressLine& progress) {
+  const bool found = FindProgram(program).has_value();
+  const int resolve_error = found ? 0 : errno;
+  JobOptions job_options;
+  job_options.dry_run = [&settings, &console, &report, &progress, found, resolve_error](
+                            const std::string& full_path, const std::string& destination) {
+    const CommandLine line =
+        BuildCommandLine(settings.command, settings.parameters, full_path, destination);
+    std::string text = ShellQuote(line.program);
+    for (const std::string& arg : line.args) text += ' ' + ShellQuote(arg);
+    text += '\n';
+    console.Write(text.data(), text.size());
+    report.CommandEnded(CommandOutcome{found, resolve_error, 0});
+    progress.Show(report.Commands(), report.Failed(), NowMs());
+  };
+  return job_options;
+}
+
+// The run's exit status; a summary of what went wrong unless it succeeded.
+int ExitStatus(RunConsole& console, RunReport& report) {
+  const int signal = console.SignalReceived();
+  const int status = signal != 0                  ? kExitSignalBase + signal
+                     : console.OutputError() != 0 ? kExitOutputLost
+                     : report.AnyFailure()        ? kExitFailed
+                                                  : kExitSucceeded;
+  if (status != kExitSucceeded) {
+    const std::string summary = report.Summary(signal, console.OutputError());
+    if (!summary.empty()) report.Tell(summary);
+  }
+  return status;
+}
+
 int RunFromSettings(const RunOptions& options, const Settings& settings) {
   const int jobs = options.jobs == 0 ? ProcessorCount() : options.jobs;
   // From here on an ending signal ends the run in order. Several commands at once never read
@@ -114,38 +149,11 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
     std::fwrite(data, 1, length, stderr);
   };
 
-  JobOptions job_options;
-  std::optional<std::string> resolved;
-  int resolve_error = 0;
-  if (options.dry_run) {
-    // Resolved as the run itself resolves it, so that a dry run fails where the run would.
-    resolved = FindProgram(program);
-    resolve_error = resolved ? 0 : errno;
-    job_options.dry_run = [&](const std::string& full_path, const std::string& destination) {
-      const CommandLine line =
-          BuildCommandLine(settings.command, settings.parameters, full_path, destination);
-      std::string text = ShellQuote(line.program);
-      for (const std::string& arg : line.args) text += ' ' + ShellQuote(arg);
-      text += '\n';
-      console.Write(text.data(), text.size());
-      report.CommandEnded(CommandOutcome{resolved.has_value(), resolve_error, 0});
-      progress.Show(report.Commands(), report.Failed(), NowMs());
-    };
-  }
-
-  RunJob(settings, hooks, job_options);
+  RunJob(settings, hooks,
+         options.dry_run ? DryRunOptions(settings, program, console, report, progress)
+                         : JobOptions{});
   progress.Hide();
-
-  const int signal = console.SignalReceived();
-  const int status = signal != 0                  ? kExitSignalBase + signal
-                     : console.OutputError() != 0 ? kExitOutputLost
-                     : report.AnyFailure()        ? kExitFailed
-                                                  : kExitSucceeded;
-  if (status != kExitSucceeded) {
-    const std::string summary = report.Summary(signal, console.OutputError());
-    if (!summary.empty()) report.Tell(summary);
-  }
-  return status;
+  return ExitStatus(console, report);
 }
 
 int Run(int argc, char** argv) {

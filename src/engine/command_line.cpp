@@ -134,11 +134,6 @@ class EntryValues {
 
 }  // namespace
 
-std::vector<std::string> SplitCommandLine(std::string_view text) {
-  return SplitWords(
-      text, [](std::string_view, std::size_t, std::string_view&) -> std::size_t { return 0; });
-}
-
 CommandLine BuildCommandLine(std::string_view command, std::string_view parameters,
                              std::string_view full_path, std::string_view destination_path) {
   CommandLine line;

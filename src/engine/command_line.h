@@ -7,12 +7,6 @@
 
 namespace wendrix {
 
-// Splits text into words by the usual command-line rules of the original platform:
-// white space separates words, double quotes group and are removed, "" inside a quoted part is
-// a literal quote, 2n backslashes before a quote give n and the quote acts, 2n+1 give n and a
-// literal quote, other backslashes are literal.
-std::vector<std::string> SplitCommandLine(std::string_view text);
-
 struct CommandLine {
   std::string program;            // as it will be started (after %APPDIR%)
   std::vector<std::string> args;  // argv[1..]
@@ -21,6 +15,11 @@ struct CommandLine {
 // The command with %APPDIR% expanded; split into words only when it begins with a double
 // quote (its first word is the program, the rest leading arguments). Then the template's
 // words, each with its placeholders expanded in one pass for this entry.
+//
+// Words follow the usual command-line rules of the original platform: white space separates
+// words, double quotes group and are removed, "" inside a quoted part is a literal quote, 2n
+// backslashes before a quote give n and the quote acts, 2n+1 give n and a literal quote, other
+// backslashes are literal.
 CommandLine BuildCommandLine(std::string_view command, std::string_view parameters,
                              std::string_view full_path, std::string_view destination_path);
 

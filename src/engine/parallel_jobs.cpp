@@ -302,7 +302,7 @@ ConsoleState ParallelJobs::Step(bool may_block) {
 
   int timeout = may_block && !FlushPending() ? IdleBudget() : 0;
   if (sweep) timeout = std::min(timeout, kEndSweepMs);
-  if (poll(fds_.data(), fds_.size(), timeout) > 0) {
+  if (PollFor(fds_.data(), fds_.size(), timeout) > 0) {
     for (std::size_t i = 0; i < watches.size(); ++i) {
       if (fds_[i].revents == 0) continue;
       Job& job = *watches[i].job;

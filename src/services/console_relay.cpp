@@ -74,7 +74,7 @@ UniqueFd ReceiveTerminal(int connection, std::int64_t deadline) {
   if (!FromThisUser(connection)) return {};
   pollfd pfd{connection, POLLIN, 0};
   const int wait_ms = static_cast<int>(std::max<std::int64_t>(0, deadline - NowMs()));
-  if (poll(&pfd, 1, wait_ms) <= 0) return {};
+  if (PollFor(&pfd, 1, wait_ms) <= 0) return {};
 
   char tag[sizeof kRelayTag] = {};
   iovec iov{tag, kTagLength};

@@ -359,7 +359,7 @@ ChildActivity ChildWaitActivity(ChildRecord* record, int timeout_ms, std::span<p
     if (set.end_by_sweep) wait_ms = wait_ms < 0 ? 10 : std::min(wait_ms, 10);
     if (fds.empty() && wait_ms < 0) return ChildActivity::kEnded;  // nothing could ever wake us
 
-    const int rc = poll(fds.data(), fds.size(), wait_ms);
+    const int rc = PollFor(fds.data(), fds.size(), wait_ms);
     if (rc < 0) {
       // A signal: let the caller look at what its handler reported.
       for (pollfd& fd : extra) fd.revents = 0;

@@ -150,7 +150,7 @@ bool TerminalConsole::WaitForRelay(RelayListener& listener, pid_t launcher, std:
     const bool often = launcher_running || options_.idle;
     const int timeout = static_cast<int>(often ? std::min(left, kIdleIntervalMs) : left);
     if (options_.idle) options_.idle();
-    if (poll(fds, signal_fd >= 0 ? 2 : 1, timeout) > 0 && (fds[0].revents & POLLIN)) {
+    if (PollFor(fds, signal_fd >= 0 ? 2 : 1, timeout) > 0 && (fds[0].revents & POLLIN)) {
       terminal = listener.Accept(deadline, relay_fd_);
       if (terminal.Valid()) break;
     }
@@ -304,11 +304,6 @@ std::vector<int> TerminalConsole::IdleWatchDescriptors() const {
   if (relay_fd_.Valid()) fds.push_back(relay_fd_.Get());
   if (ShutdownSignalDescriptor() >= 0) fds.push_back(ShutdownSignalDescriptor());
   return fds;
-}
-
-int TerminalConsole::IdleWriteDescriptor() const {
-  if (Pending() == 0 || blocking_writes_ || console_state_ == ConsoleState::kClosed) return -1;
-  return output_fd_.Get();
 }
 
 }  // namespace wendrix

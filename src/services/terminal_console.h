@@ -56,8 +56,6 @@ class TerminalConsole final : public Console {
   // Outside a run: the descriptors to watch for reading (relay socket, signal self-pipe); on
   // any of them, or every 250 ms, call CheckIdle.
   std::vector<int> IdleWatchDescriptors() const;
-  // The console's descriptor to watch for writing while bytes are pending, else -1.
-  int IdleWriteDescriptor() const;
   // Moves pending bytes on and tells whether the console still stands (also sees a hang-up of
   // the terminal, which in mode A may come without SIGHUP).
   ConsoleState CheckIdle() { return Service(); }

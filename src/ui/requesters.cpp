@@ -4,9 +4,14 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 #include "ui/main_window.h"
 
@@ -61,6 +66,112 @@ class ExecutableFilter : public QSortFilterProxyModel {
   bool active_ = false;
 };
 
+std::function<void(OpenRequester&)>& ModalObserver() {
+  static std::function<void(OpenRequester&)> observer;
+  return observer;
+}
+
+// The dialog's modal loop; the observer hears of the dialog once the loop runs.
+int ExecRequester(QDialog& dialog, OpenRequester& view) {
+  if (ModalObserver()) {
+    QTimer::singleShot(0, &dialog, [&view] {
+      if (ModalObserver()) ModalObserver()(view);
+    });
+  }
+  return dialog.exec();
+}
+
+class MessageBoxView final : public OpenRequester {
+ public:
+  explicit MessageBoxView(QMessageBox& box) : box_(box) {}
+  Kind kind() const override { return Kind::kMessage; }
+  std::string Title() const override { return box_.windowTitle().toLocal8Bit().toStdString(); }
+  std::string Text() const override { return box_.text().toLocal8Bit().toStdString(); }
+  QWidget* Owner() const override { return box_.parentWidget(); }
+  std::string Folder() const override { return {}; }
+  std::string Name() const override { return {}; }
+  std::string Filter() const override { return {}; }
+  std::vector<std::string> Listed() const override { return {}; }
+  bool Accept(const std::string&) override {
+    if (QAbstractButton* ok = box_.button(QMessageBox::Ok)) {
+      ok->click();
+    } else {
+      box_.accept();
+    }
+    return !box_.isVisible();
+  }
+  void Cancel() override { box_.reject(); }
+
+ private:
+  QMessageBox& box_;
+};
+
+class FileDialogView final : public OpenRequester {
+ public:
+  FileDialogView(QFileDialog& dialog, Kind kind, const QSortFilterProxyModel* proxy = nullptr,
+                 std::vector<NameFilter> filters = {}, QStringList qt_filters = {})
+      : dialog_(dialog),
+        kind_(kind),
+        proxy_(proxy),
+        filters_(std::move(filters)),
+        qt_filters_(std::move(qt_filters)) {}
+
+  Kind kind() const override { return kind_; }
+  std::string Title() const override { return dialog_.windowTitle().toLocal8Bit().toStdString(); }
+  QWidget* Owner() const override { return dialog_.parentWidget(); }
+  std::string Text() const override { return {}; }
+  std::string Folder() const override {
+    const QString folder = dialog_.directory().absolutePath();
+    return PathFromQt(folder.endsWith('/') ? folder : folder + '/');
+  }
+  std::string Name() const override {
+    const QStringList files = dialog_.selectedFiles();
+    if (files.isEmpty()) return {};
+    const QFileInfo info(files.first());
+    // Nothing named: the dialog offers its folder itself.
+    if (info.absoluteFilePath() == dialog_.directory().absolutePath()) return {};
+    return PathFromQt(info.fileName());
+  }
+  std::string Filter() const override {
+    const QString chosen = dialog_.selectedNameFilter();
+    const auto index = qt_filters_.indexOf(chosen);
+    return index >= 0 ? filters_[index].description : chosen.toLocal8Bit().toStdString();
+  }
+  std::vector<std::string> Listed() const override {
+    std::vector<std::string> names;
+    auto* model = proxy_ != nullptr ? qobject_cast<QFileSystemModel*>(proxy_->sourceModel())
+                                    : nullptr;
+    if (model == nullptr) return names;
+    const QModelIndex root =
+        proxy_->mapFromSource(model->index(dialog_.directory().absolutePath()));
+    for (int row = 0; row < proxy_->rowCount(root); ++row)
+      names.push_back(PathFromQt(proxy_->index(row, 0, root).data().toString()));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  bool Accept(const std::string& typed) override {
+    if (!typed.empty()) {
+      // Typed into the name field, as the user would: a path there is not gone to first.
+      const QList<QLineEdit*> fields = dialog_.findChildren<QLineEdit*>();
+      if (fields.size() == 1) {
+        fields.front()->setText(PathToQt(typed));
+      } else {
+        dialog_.selectFile(PathToQt(typed));
+      }
+    }
+    static_cast<QDialog&>(dialog_).accept();  // as the dialog's own button: through its checks
+    return !dialog_.isVisible();
+  }
+  void Cancel() override { dialog_.reject(); }
+
+ private:
+  QFileDialog& dialog_;
+  Kind kind_;
+  const QSortFilterProxyModel* proxy_;
+  std::vector<NameFilter> filters_;
+  QStringList qt_filters_;
+};
+
 // The file dialog accepts a name whose file need not exist, but refuses one in a folder that does
 // not exist.
 class FileRequester : public QFileDialog {
@@ -72,9 +183,12 @@ class FileRequester : public QFileDialog {
     if (!files.isEmpty()) {
       const QFileInfo info(files.first());
       if (!info.isDir() && !QFileInfo(info.absolutePath()).isDir()) {
-        QMessageBox::warning(
-            this, windowTitle(),
-            tr("%1\nPath does not exist.\nCheck the path and try again.").arg(info.absolutePath()));
+        QMessageBox box(
+            QMessageBox::Warning, windowTitle(),
+            tr("%1\nPath does not exist.\nCheck the path and try again.").arg(info.absolutePath()),
+            QMessageBox::Ok, this);
+        MessageBoxView view(box);
+        ExecRequester(box, view);
         return;
       }
     }
@@ -125,7 +239,8 @@ std::string ChooseFile(const std::string& title, const std::string& initial_file
     if (!parts.name.empty()) dialog.selectFile(PathToQt(parts.name));
   }
 
-  if (dialog.exec() != QDialog::Accepted) return {};
+  FileDialogView view(dialog, OpenRequester::Kind::kFile, proxy, filters, qt_filters);
+  if (ExecRequester(dialog, view) != QDialog::Accepted) return {};
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return {};
   return PathFromQt(files.first());
@@ -141,6 +256,10 @@ QWidget* RequesterOwner() {
     return modal;
   if (QWidget* window = MainWindowWidget()) return window;
   return QApplication::activeWindow();
+}
+
+void SetModalObserver(std::function<void(OpenRequester&)> observer) {
+  ModalObserver() = std::move(observer);
 }
 
 bool IsValidFileName(const std::string& name) {
@@ -214,7 +333,8 @@ std::string ChooseFolder(const std::string& title, const std::string& initial_fo
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly, true);
   if (!initial_folder.empty()) dialog.setDirectory(PathToQt(initial_folder));
-  if (dialog.exec() != QDialog::Accepted) return {};
+  FileDialogView view(dialog, OpenRequester::Kind::kFolder);
+  if (ExecRequester(dialog, view) != QDialog::Accepted) return {};
   const QStringList folders = dialog.selectedFiles();
   if (folders.isEmpty() || folders.first().isEmpty()) return {};
   std::string folder = PathFromQt(folders.first());
@@ -233,70 +353,18 @@ std::string ChooseSaveFile(const std::string& title, const std::string& initial_
 }
 
 int ShowMessageBox(const std::string& title, const std::string& text, int flags) {
+  (void)flags;  // kMbOk: the only set offered
   QMessageBox box(RequesterOwner());
   box.setWindowModality(Qt::ApplicationModal);
   box.setWindowTitle(QString::fromLocal8Bit(title));
   box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromLocal8Bit(text));
-  switch (flags & 0xF0) {
-    case kMbIconError:
-      box.setIcon(QMessageBox::Critical);
-      break;
-    case kMbIconQuestion:
-      box.setIcon(QMessageBox::Question);
-      break;
-    case kMbIconWarning:
-      box.setIcon(QMessageBox::Warning);
-      break;
-    case kMbIconInformation:
-      box.setIcon(QMessageBox::Information);
-      break;
-    default:
-      box.setIcon(QMessageBox::NoIcon);
-      break;
-  }
-
-  struct Choice {
-    QMessageBox::StandardButton button;
-    int code;
-  };
-  std::vector<Choice> choices;
-  switch (flags & 0x0F) {
-    case kMbOkCancel:
-      choices = {{QMessageBox::Ok, kIdOk}, {QMessageBox::Cancel, kIdCancel}};
-      break;
-    case kMbAbortRetryIgnore:
-      choices = {{QMessageBox::Abort, kIdAbort},
-                 {QMessageBox::Retry, kIdRetry},
-                 {QMessageBox::Ignore, kIdIgnore}};
-      break;
-    case kMbYesNoCancel:
-      choices = {
-          {QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}, {QMessageBox::Cancel, kIdCancel}};
-      break;
-    case kMbYesNo:
-      choices = {{QMessageBox::Yes, kIdYes}, {QMessageBox::No, kIdNo}};
-      break;
-    case kMbRetryCancel:
-      choices = {{QMessageBox::Retry, kIdRetry}, {QMessageBox::Cancel, kIdCancel}};
-      break;
-    default:
-      choices = {{QMessageBox::Ok, kIdOk}};
-      break;
-  }
-  QMessageBox::StandardButtons buttons;
-  for (const Choice& choice : choices) buttons |= choice.button;
-  box.setStandardButtons(buttons);
-  box.setDefaultButton(choices.front().button);
-
-  box.exec();
-  const QAbstractButton* clicked = box.clickedButton();
-  for (const Choice& choice : choices)
-    if (clicked != nullptr && clicked == box.button(choice.button)) return choice.code;
-  // Closed without a button: the box's cancel, or its only button.
-  for (const Choice& choice : choices)
-    if (choice.code == kIdCancel) return kIdCancel;
-  return choices.size() == 1 ? choices.front().code : kIdCancel;
+  box.setIcon(QMessageBox::NoIcon);
+  box.setStandardButtons(QMessageBox::Ok);
+  box.setDefaultButton(QMessageBox::Ok);
+  MessageBoxView view(box);
+  ExecRequester(box, view);
+  return kIdOk;
 }
 
 }  // namespace wendrix

@@ -3,6 +3,7 @@
 // when the user cancelled or nothing could be chosen.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,26 +11,11 @@ class QWidget;
 
 namespace wendrix {
 
-// Message box flags: the low four bits choose the buttons, the next four the icon.
+// Message box flags: one OK button and no icon is the only set the program shows.
 inline constexpr int kMbOk = 0x0;
-inline constexpr int kMbOkCancel = 0x1;
-inline constexpr int kMbAbortRetryIgnore = 0x2;
-inline constexpr int kMbYesNoCancel = 0x3;
-inline constexpr int kMbYesNo = 0x4;
-inline constexpr int kMbRetryCancel = 0x5;
-inline constexpr int kMbIconError = 0x10;
-inline constexpr int kMbIconQuestion = 0x20;
-inline constexpr int kMbIconWarning = 0x30;
-inline constexpr int kMbIconInformation = 0x40;
 
-// Codes of the button that closed a message box.
+// The code of the button that closed a message box.
 inline constexpr int kIdOk = 1;
-inline constexpr int kIdCancel = 2;
-inline constexpr int kIdAbort = 3;
-inline constexpr int kIdRetry = 4;
-inline constexpr int kIdIgnore = 5;
-inline constexpr int kIdYes = 6;
-inline constexpr int kIdNo = 7;
 
 // The chosen folder, always ending with "/"; "" when cancelled. The dialog opens in
 // initial_folder when it is given.
@@ -45,13 +31,41 @@ std::string ChooseOpenFile(const std::string& title, const std::string& initial_
 std::string ChooseSaveFile(const std::string& title, const std::string& initial_file,
                            const std::string& filter_list, int filter_position);
 
-// Shows a message box (flags 0: one OK button, no icon) and returns the code of the button that
-// closed it.
+// Shows a message box with one OK button and no icon (flags: kMbOk) and returns kIdOk, however
+// it was closed.
 int ShowMessageBox(const std::string& title, const std::string& text, int flags);
 
 // The owner of a requester or message box: the visible modal dialog that opens it, else the Main
 // window, else the active window (nullptr when there is none).
 QWidget* RequesterOwner();
+
+// A requester that has just opened, as the modal observer sees it, and how to answer it.
+class OpenRequester {
+ public:
+  enum class Kind { kMessage, kFolder, kFile };
+  virtual ~OpenRequester() = default;
+  virtual Kind kind() const = 0;
+  virtual std::string Title() const = 0;
+  // A message box's text; "" for the others.
+  virtual std::string Text() const = 0;
+  // The window it belongs to (RequesterOwner when it opened).
+  virtual QWidget* Owner() const = 0;
+  // A file or folder requester's folder (ending with "/"), the name it proposes, the selected
+  // filter's description, and the names its list shows right now, sorted (the list fills in
+  // the background).
+  virtual std::string Folder() const = 0;
+  virtual std::string Name() const = 0;
+  virtual std::string Filter() const = 0;
+  virtual std::vector<std::string> Listed() const = 0;
+  // Confirms, with `typed` as the name when it is not empty (OK, Open or Save). False when the
+  // requester refused and stays open.
+  virtual bool Accept(const std::string& typed = "") = 0;
+  virtual void Cancel() = 0;
+};
+
+// Called, from within its modal loop, with every requester and message box once it is open;
+// tests answer them through it. An empty observer leaves them to the user.
+void SetModalObserver(std::function<void(OpenRequester&)> observer);
 
 // How a file requester reads its initial file: the folder before the last "/" and the name after
 // it. A "/" at the very start gives the folder "/". The name is kept only when it is a valid file

@@ -34,13 +34,6 @@ std::string SettingsText(const std::string& path, const std::string& search,
 
 void Sleep(int ms) { usleep(ms * 1000); }
 
-// What the machine lacks for a test: skipped on a developer's machine, a failure in CI.
-#define WENDRIX_SKIP_UNLESS_CI(why)                    \
-  do {                                                 \
-    if (std::getenv("CI") != nullptr) FAIL() << (why); \
-    GTEST_SKIP() << (why);                             \
-  } while (false)
-
 // Variables the program is started with (a value) or without (nullopt), over the test's own.
 using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
@@ -177,7 +170,7 @@ TEST(ProgramTest, SigtermWhileTheStartUpMessageBoxIsShownClosesItSavesAndEnds) {
 // opens, and the Settings are saved when the program ends on SIGTERM (with 0) and when the
 // compositor goes away under it.
 TEST(WaylandProgramTest, OpensOnAHeadlessCompositorAndSavesOnSigtermAndWhenItGoesAway) {
-  if (system("command -v weston >/dev/null") != 0) WENDRIX_SKIP_UNLESS_CI("needs weston");
+  WENDRIX_SKIP_UNLESS(system("command -v weston >/dev/null") == 0, "weston");
   for (const bool compositor_ends : {false, true}) {
     SCOPED_TRACE(compositor_ends ? "the compositor ends" : "SIGTERM");
     TempDir dir, runtime;
@@ -229,8 +222,8 @@ TEST(WaylandProgramTest, OpensOnAHeadlessCompositorAndSavesOnSigtermAndWhenItGoe
 // An X server of the test's own, killed under the running program as a session's end does: the
 // value typed into the window is saved before the program ends.
 TEST(OwnXServerTest, TheSettingsAreSavedWhenTheXServerGoesAway) {
-  if (system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0)
-    WENDRIX_SKIP_UNLESS_CI("needs Xvfb and xdotool");
+  WENDRIX_SKIP_UNLESS(system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") == 0,
+                      "Xvfb and xdotool");
   TempDir dir;
   int display_pipe[2];
   ASSERT_EQ(pipe(display_pipe), 0);
@@ -273,8 +266,7 @@ TEST(OwnXServerTest, TheSettingsAreSavedWhenTheXServerGoesAway) {
 class DesktopProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::getenv("DISPLAY") == nullptr)
-      WENDRIX_SKIP_UNLESS_CI("needs an X server (scripts/test.sh)");
+    WENDRIX_SKIP_UNLESS(std::getenv("DISPLAY") != nullptr, "an X server (scripts/test.sh runs one)");
     std::filesystem::create_directories(dir_ / "tree");
     for (const char* name : {"a.txt", "b.txt"}) WriteFile(dir_ / "tree/" + name, "");
   }

@@ -3,15 +3,17 @@
 #include "engine/job_run.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 
 #include "engine/command_line.h"
-#include "services/path_helpers.h"
+#include "recording_console.h"
 #include "test_support.h"
+#include "virtual_clock.h"
 
 namespace wendrix {
 namespace {
@@ -21,7 +23,7 @@ using testing::TestChild;
 using Words = std::vector<std::string>;
 using namespace std::string_literals;
 
-TEST(SplitCommandLine, FollowsTheCommandLineRules) {
+TEST(BuildCommandLine, WordsFollowTheCommandLineRules) {
   const std::vector<std::pair<std::string, Words>> cases = {
       {" a\t\"\" x\"c d\"y  b ", {"a", "", "xc dy", "b"}},
       {R"("a""b c" a\b a\\b)", {"a\"b c", "a\\b", "a\\\\b"}},  // "" inside quotes: a quote
@@ -29,42 +31,45 @@ TEST(SplitCommandLine, FollowsTheCommandLineRules) {
       {R"(a\\"b c" a\\\"b "a\\" b)", {"a\\b c", "a\\\"b", "a\\", "b"}},
       {"\"open b\nc", {"open b\nc"}},
   };
-  for (const auto& [line, words] : cases) EXPECT_EQ(SplitCommandLine(line), words) << line;
+  for (const auto& [line, words] : cases) {
+    EXPECT_EQ(BuildCommandLine("prog", line, "/x", "").args, words) << line;
+    // A command that begins with a quote is split the same way.
+    const CommandLine quoted = BuildCommandLine("\"p\" " + line, "", "/x", "");
+    EXPECT_EQ(quoted.program, "p");
+    EXPECT_EQ(quoted.args, words) << line;
+  }
 }
 
 TEST(BuildCommandLine, PlaceholdersForFilesAndFoldersExpandedInOnePass) {
   setenv("HOME", "/home/%t%d", 1);
+  const testing::TempDir temp;  // %t: the real folder TMPDIR names
+  fs::create_directory(temp / "real");
+  fs::create_directory_symlink(temp / "real", temp / "link");
+  setenv("TMPDIR", (temp / "link").c_str(), 1);
   auto args = [](auto p, auto f, auto t) { return BuildCommandLine("prog", p, f, t).args; };
   const std::string file = "/data/sub/archive.tar.gz";
-  EXPECT_EQ(
-      args("%f %p %n %e %h %t %d", file, "/copy/sub/"),
-      (Words{file, "/data/sub/", "archive.tar", "gz", "/home/%t%d/", TempFolder(), "/copy/sub/"}));
+  EXPECT_EQ(args("%f %p %n %e %h %t %d", file, "/copy/sub/"),
+            (Words{file, "/data/sub/", "archive.tar", "gz", "/home/%t%d/",
+                   fs::canonical(temp / "real").string() + "/", "/copy/sub/"}));
+  unsetenv("TMPDIR");
   // A folder has no name or extension; an empty value alone makes no argument, quoted an empty one.
   EXPECT_EQ(args("%F %x 100% %APPDIR% %f|%p|%n|%e %n %e %d \"%n\"", "/data/sub/", ""),
             (Words{"%F", "%x", "100%", "%APPDIR%", "/data/sub/|/data/sub/||", ""}));
   // Only "/" separates; backslashes, "|" and quotes belong to names.
   EXPECT_EQ(args("%p|%n|%e", "/my.d/a\\b|c/.x\"y", ""), Words{"/my.d/a\\b|c/|.x\"y|"});
-  // The command is split only when it begins with a quote.
+  // The command is split only when it begins with a quote; %APPDIR% is the program's folder
+  // either way.
   EXPECT_EQ(BuildCommandLine("/opt/my tools/run %f", "", "/x", "").program, "/opt/my tools/run %f");
+  const std::string program_folder = testing::ThisProgramFolder();
+  ASSERT_FALSE(program_folder.empty());
+  EXPECT_EQ(BuildCommandLine("%APPDIR%tool", "%f", "/x", "").program, program_folder + "tool");
+  EXPECT_EQ(BuildCommandLine("%APPDIR%a %APPDIR%b", "", "/x", "").program,
+            program_folder + "a " + program_folder + "b");
   const CommandLine quoted =
       BuildCommandLine("\"%APPDIR%my tool\" -v \"a b\" %f", "%n", "/d/x", "");
-  EXPECT_EQ(quoted.program, ProgramFolder() + "my tool");
+  EXPECT_EQ(quoted.program, program_folder + "my tool");
   EXPECT_EQ(quoted.args, (Words{"-v", "a b", "%f", "x"}));
 }
-
-// Records every write; ends in end_state once the child has shown that it is ready.
-struct RecordingConsole : Console {
-  int Open() override { return 1; }
-  std::int64_t Write(const char* data, std::size_t length) override {
-    pieces.push_back(length);
-    bytes.append(data, length);
-    return static_cast<std::int64_t>(length);
-  }
-  ConsoleState Service() override { return bytes.empty() ? ConsoleState::kOpen : end_state; }
-  std::vector<std::size_t> pieces;
-  std::string bytes;
-  ConsoleState end_state = ConsoleState::kOpen;
-};
 
 // A small tree: Root with subfolders A (holding A1) and B (holding B1), a file in each.
 class JobTest : public ::testing::Test {
@@ -76,7 +81,7 @@ class JobTest : public ::testing::Test {
   }
   // The test child run with the parameters for one entry.
   EntryOutcome Run(const std::string& parameters, const std::string& full_path = "/data/x.txt") {
-    console = RecordingConsole();
+    console.Clear();
     return ProcessEntry(Settings{"", "", 1, 0, "", TestChild(), parameters}, full_path, "", hooks);
   }
   // A dry run: "full>destination " for every entry handed on, the Root cut off full paths.
@@ -90,7 +95,7 @@ class JobTest : public ::testing::Test {
   }
   testing::TempDir dir, out;
   Settings job{dir.Path(), "", 1, 1, "", "cmd", "%f"};
-  RecordingConsole console;
+  testing::RecordingConsole console;
   JobHooks hooks{&console, {}};
 };
 
@@ -122,20 +127,40 @@ TEST_F(JobTest, AwkwardNamesArriveAsOneIntactArgument) {
   }
 }
 
-TEST_F(JobTest, EndedConsoleStopsTheChildAndTheRun) {
-  // Without a signal the child would sleep for a minute; one that ignores the hang-up gets its
-  // grace time, then a kill.
-  for (const auto& [state, parameters] :
-       {std::pair{ConsoleState::kInterrupted, "text %n sleep 60000"},
-        std::pair{ConsoleState::kClosed, "ignore text %n sleep 60000"}}) {
-    console.bytes.clear();
-    console.end_state = state;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(RunJob(Settings{dir.Path(), "", 1, 0, "", TestChild(), parameters}, hooks),
-              JobOutcome::kConsoleEnded);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << parameters;
-    EXPECT_EQ(console.bytes, "r");
+TEST_F(JobTest, EndedConsoleStopsTheChildWithTheSignalForHowItEndedAndStopsTheRun) {
+  // Without a signal the child would sleep for a minute. An interrupt is passed on as SIGINT, a
+  // closed console as SIGHUP; one that ignores them gets its grace time of two seconds, passed on
+  // the virtual clock, then a kill.
+  testing::VirtualClock clock;
+  const struct {
+    ConsoleState state;
+    const char* parameters;
+    int signal;
+    std::int64_t least_ms;
+  } cases[] = {
+      {ConsoleState::kInterrupted, "text %n sleep 60000", SIGINT, 0},
+      {ConsoleState::kClosed, "text %n sleep 60000", SIGHUP, 0},
+      {ConsoleState::kInterrupted, "ignore text %n sleep 60000", SIGKILL, 2000},
+      {ConsoleState::kClosed, "ignore text %n sleep 60000", SIGKILL, 2000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.parameters);
+    console.Clear();
+    console.EndOnceWritten(c.state);
+    const std::int64_t start = clock.NowMs();
+    CommandOutcome outcome;
+    EXPECT_EQ(ProcessEntry(Settings{"", "", 1, 0, "", TestChild(), c.parameters}, "/d/x.txt", "",
+                           hooks, &outcome),
+              EntryOutcome::kConsoleEnded);
+    EXPECT_TRUE(WIFSIGNALED(outcome.wait_status) && WTERMSIG(outcome.wait_status) == c.signal)
+        << "status " << outcome.wait_status;
+    EXPECT_GE(clock.NowMs() - start, c.least_ms);
   }
+  // The run stops at the first entry.
+  console.Clear();
+  EXPECT_EQ(RunJob(Settings{dir.Path(), "", 1, 0, "", TestChild(), "text %n sleep 60000"}, hooks),
+            JobOutcome::kConsoleEnded);
+  EXPECT_EQ(console.bytes, "r");
 }
 
 TEST_F(JobTest, WalksDepthFirstLaterSubfoldersFirstAndSearchTextSelectsOnlyCandidates) {

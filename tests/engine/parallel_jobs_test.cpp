@@ -11,7 +11,9 @@
 #include <filesystem>
 
 #include "engine/job_run.h"
+#include "recording_console.h"
 #include "test_support.h"
+#include "virtual_clock.h"
 
 namespace wendrix {
 namespace {
@@ -19,27 +21,16 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TestChild;
 
-// Takes every byte; ends in end_state once `starts_before_end` commands have been started and
-// some output has come.
-struct EndingConsole : Console {
-  int Open() override { return 1; }
-  std::int64_t Write(const char* data, std::size_t length) override {
-    bytes.append(data, length);
-    return static_cast<std::int64_t>(length);
-  }
-  ConsoleState Service() override {
-    return starts >= starts_before_end && !bytes.empty() ? end_state : ConsoleState::kOpen;
-  }
-  std::string bytes;
-  int starts = 0;
-  int starts_before_end = 0;
-  ConsoleState end_state = ConsoleState::kOpen;
-};
-
 class ParallelJobsTest : public ::testing::Test {
  protected:
+  // The console ends in end_state once starts_before_end commands have been started and some
+  // output has come.
   ParallelJobsTest() {
-    hooks.command_starting = [this] { ++console.starts; };
+    console.state = [this] {
+      return starts >= starts_before_end && !console.bytes.empty() ? end_state
+                                                                   : ConsoleState::kOpen;
+    };
+    hooks.command_starting = [this] { ++starts; };
     hooks.command_ended = [this](const std::string& full_path, const CommandOutcome& outcome) {
       ended.push_back(full_path.substr(dir.Path().size()));
       outcomes.push_back(outcome);
@@ -50,9 +41,8 @@ class ParallelJobsTest : public ::testing::Test {
   }
 
   JobOutcome Run(int jobs, const std::string& parameters, const std::string& command = "") {
-    console = EndingConsole{};
-    console.starts_before_end = starts_before_end;
-    console.end_state = end_state;
+    console.Clear();
+    starts = 0;
     ended.clear();
     outcomes.clear();
     errors.clear();
@@ -70,11 +60,12 @@ class ParallelJobsTest : public ::testing::Test {
   }
 
   testing::TempDir dir, out;
-  EndingConsole console;
+  testing::RecordingConsole console;
   JobHooks hooks{&console, {}};
   std::vector<std::string> ended;
   std::vector<CommandOutcome> outcomes;
   std::string errors;
+  int starts = 0;
   int starts_before_end = 0;
   ConsoleState end_state = ConsoleState::kOpen;
 };
@@ -116,9 +107,9 @@ TEST_F(ParallelJobsTest, InputIsDevNullAndMirroredFoldersExistBeforeTheirEntries
 
 TEST_F(ParallelJobsTest, FrontEndThatWantsNoMoreStartsNoneAndCommandsThatCannotStartAreTold) {
   MakeFiles({"a", "b", "c", "d", "e"});
-  hooks.keep_going = [this] { return console.starts < 2; };
+  hooks.keep_going = [this] { return starts < 2; };
   EXPECT_EQ(Run(4, "sleep 50 echo %n"), JobOutcome::kFinished);
-  EXPECT_EQ(console.starts, 2);
+  EXPECT_EQ(starts, 2);
   EXPECT_EQ(console.bytes, "a\nb\n");
   std::sort(ended.begin(), ended.end());
   EXPECT_EQ(ended, (std::vector<std::string>{"a", "b"}));
@@ -144,16 +135,21 @@ TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
       {ConsoleState::kInterrupted, {}, "echo %n sleep 60000", SIGINT},
       {ConsoleState::kClosed, {}, "echo %n sleep 60000", SIGHUP},
       {ConsoleState::kClosed, [](ConsoleState) { return SIGTERM; }, "echo %n sleep 60000", SIGTERM},
-      // One that ignores the request is killed after its grace time.
+      // One that ignores the request is killed after its grace time, two seconds.
       {ConsoleState::kClosed, {}, "ignore echo %n sleep 60000", SIGKILL},
   };
+  testing::VirtualClock clock;
   for (const Case& c : cases) {
     starts_before_end = 4;
     end_state = c.state;
     hooks.ending_signal = c.ending_signal;
+    const std::int64_t start = clock.NowMs();
     EXPECT_EQ(Run(4, c.parameters), JobOutcome::kConsoleEnded) << c.parameters;
+    if (c.expected_signal == SIGKILL) {
+      EXPECT_GE(clock.NowMs() - start, 2000);
+    }
     // Each started one was reaped, so none runs on or stays a zombie; no fifth was started.
-    EXPECT_EQ(console.starts, 4);
+    EXPECT_EQ(starts, 4);
     std::vector<std::string> names_ended = ended;
     std::sort(names_ended.begin(), names_ended.end());
     ASSERT_EQ(names_ended, (std::vector<std::string>{"a", "b", "c", "d"}));
@@ -214,11 +210,11 @@ TEST_F(ParallelJobsTest, FailureIsHeardWhenTheCommandEndsNotWhenTheSlowerOneBefo
     if (outcome.wait_status != 0) ++failures;
   };
   hooks.keep_going = [&] {
-    if (console.starts == 2) testing::WriteFile(dir / "a", "");
+    if (starts == 2) testing::WriteFile(dir / "a", "");
     return failures == 0;
   };
   EXPECT_EQ(Run(2, "%e %p%n"), JobOutcome::kFinished);
-  EXPECT_EQ(console.starts, 2);
+  EXPECT_EQ(starts, 2);
   EXPECT_EQ(ended, (std::vector<std::string>{"b.fail", "a.waitfor"}));
 }
 

@@ -39,5 +39,12 @@ TEST(PathHelpers, FolderNameExtensionAndTempFolder) {
   EXPECT_EQ(TempFolder(), std::filesystem::canonical("/tmp").string() + "/");
 }
 
+TEST(PathHelpers, ProgramFolderIsTheFolderOfTheRunningProgram) {
+  const std::string folder = testing::ThisProgramFolder();
+  ASSERT_EQ(folder, std::filesystem::path(folder).lexically_normal().string());
+  EXPECT_TRUE(std::filesystem::exists(folder + "path_helpers_test"));
+  EXPECT_EQ(ProgramFolder(), folder);
+}
+
 }  // namespace
 }  // namespace wendrix

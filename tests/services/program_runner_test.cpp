@@ -43,12 +43,6 @@ bool HasZombie() {
   return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
 }
 
-template <typename Cond>
-bool Eventually(Cond cond) {  // up to 5 s
-  for (int i = 0; i < 100 && !cond(); ++i) usleep(50000);
-  return cond();
-}
-
 TEST(ProgramRunner, ProgramsThatCannotStartGiveNothingSayWhyAndWriteNothing) {
   testing::TempDir dir;
   testing::WriteFile(dir / "plain", "#!/bin/sh\necho no\n");  // not executable
@@ -83,7 +77,7 @@ TEST(ProgramRunner, ProgramsThatCannotStartGiveNothingSayWhyAndWriteNothing) {
 TEST(ProgramRunner, OutputLeftByAnEndedChildCountsAsRunning) {
   const ChildHandle child = Start({"text", std::string(300, 'x')});
   ChildRecord* record = child.get();
-  ASSERT_TRUE(Eventually([&] { return ChildHasEnded(record); }));
+  ASSERT_TRUE(testing::WaitUntil([&] { return ChildHasEnded(record); }));
   char buffer[300];
   EXPECT_EQ(ChildReadOutput(record, buffer, 299), 299);
   EXPECT_EQ(ChildRunning(record), 1);
@@ -116,7 +110,7 @@ TEST(ProgramRunner, ChildGetsNoOtherDescriptorsNorBlockedSignalsAndIsReaped) {
   EXPECT_EQ(Drain(Start({"pgrp", "signals", "fds"})), "own\npipe default\nmask empty\n0\n1\n2\n");
   SetChildStdio(ChildStdio{});
   close(leaky);
-  EXPECT_TRUE(Eventually([&] { return kill(pid, 0) != 0 && !HasZombie(); }));
+  EXPECT_TRUE(testing::WaitUntil([&] { return kill(pid, 0) != 0 && !HasZombie(); }));
 }
 
 }  // namespace

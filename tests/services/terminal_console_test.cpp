@@ -11,22 +11,18 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <functional>
+#include <filesystem>
+#include <fstream>
 
 #include "engine/job_run.h"
 #include "services/program_runner.h"
 #include "test_support.h"
+#include "virtual_clock.h"
 
 namespace wendrix {
 namespace {
 
 using testing::ReadFile;
-
-// Generous: the machine is small and busy; nothing here measures time.
-bool WaitUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 6000 && !done(); ++i) usleep(10000);
-  return done();
-}
 
 // What a terminal shows for bytes written to it: its output processing turns LF into CR LF.
 std::string OnScreen(const std::string& bytes) {
@@ -45,7 +41,7 @@ struct FakeTerminal {
   void Do(const std::string& commands) const { std::ofstream(control) << commands; }
   // True once the terminal has ended; its record is then complete.
   bool Ended() const {
-    return WaitUntil([&] { return !ReadFile(record + ".done").empty(); });
+    return testing::WaitUntil([&] { return !ReadFile(record + ".done").empty(); });
   }
   testing::TempDir dir;
   std::string record = dir / "screen", control = dir / "control";
@@ -97,8 +93,9 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
               JobOutcome::kFinished);
     held_back = console.Pending();  // the run ended while the terminal was still frozen
     // Waits as the window does while idle, until what the console kept is delivered.
-    WaitUntil([&] {
-      std::vector<pollfd> fds{{console.IdleWriteDescriptor(), POLLOUT, 0}};
+    testing::WaitUntil([&] {
+      std::vector<pollfd> fds;
+      console.AddWaitDescriptors(fds);
       for (int fd : console.IdleWatchDescriptors()) fds.push_back({fd, POLLIN, 0});
       poll(fds.data(), fds.size(), 100);
       return console.CheckIdle() != ConsoleState::kOpen || console.Pending() == 0;
@@ -118,17 +115,32 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
   EXPECT_EQ(ReadFile(terminal.record + ".fds"), "0\n1\n2\n");
 }
 
-TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRun) {
+// Whether a live process (not a zombie) carries marker among its arguments.
+bool ProcessWithArgument(const std::string& marker) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string arguments = ReadFile(entry.path() / "cmdline");
+    if (arguments.find(marker) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheCommandsOwnChildren) {
   FakeTerminal terminal;
   terminal.Do("wait started-a\nclose\n");
   TerminalConsole console(Through(terminal));
   for (const char* name : {"a.txt", "b.txt"}) testing::WriteFile(terminal.dir / name, "");
-  EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text started-%n sleep 30000 text finished-%n"),
+  // The command leaves a child of its own behind, named by the folder (unique to this test),
+  // that would write a minute later.
+  const std::string marker = "grandchild-" + terminal.dir.Path();
+  EXPECT_EQ(RunOn(console, terminal.dir.Path(),
+                  "background 60000 " + marker + " text started-%n sleep 30000 text finished-%n"),
             JobOutcome::kConsoleEnded);
   EXPECT_EQ(console.Service(), ConsoleState::kClosed);
   EXPECT_EQ(console.Write("x", 1), 0);
   ASSERT_TRUE(terminal.Ended());
   EXPECT_EQ(ReadFile(terminal.record), "started-a");  // neither "finished-a" nor "started-b"
+  EXPECT_TRUE(testing::WaitUntil([&] { return !ProcessWithArgument(marker); }, 20000))
+      << "the command's child outlived the window";
 }
 
 TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTellsOnce) {
@@ -140,7 +152,10 @@ TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTel
   for (const auto& [own_output, told] : cases) {
     SCOPED_TRACE(own_output);
     int idle_calls = 0, no_window_calls = 0;
-    // One that exits 0 as a server's launcher does, yet no relay ever calls: a bounded wait.
+    // One that exits 0 as a server's launcher does, yet no relay ever calls: a bounded wait,
+    // passed on the virtual clock.
+    testing::VirtualClock clock;
+    const std::int64_t start = clock.NowMs();
     TerminalConsole console({.launchers = {{"true", {}}},
                              .relay_path = WENDRIX_CONSOLE_RELAY,
                              .own_output = own_output,
@@ -150,6 +165,7 @@ TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTel
     console.Open();
     EXPECT_EQ(console.mode(), TerminalConsole::Mode::kStandardStreams);
     EXPECT_EQ(CurrentChildStdio().input, -1);
+    EXPECT_GE(clock.NowMs() - start, 1500);
     console.Open();  // a second run finds the same and says nothing more
     EXPECT_GT(idle_calls, 1) << "the window was dead during the wait";
     EXPECT_EQ(no_window_calls, told);
@@ -200,7 +216,7 @@ TEST(TerminalConsoleOwnTerminal, IsUsedOnlyInTheForegroundAndLeavesItsFlagsAlone
     // The line the command waits for, typed in whichever terminal is the console.
     terminal.Do("type \\x0a\n");
     if (foreground) (void)!write(master, "\n", 1);
-    const bool done = WaitUntil([&] {
+    const bool done = testing::WaitUntil([&] {
       char buffer[256];
       while (read(master, buffer, sizeof buffer) > 0) {
       }

@@ -42,7 +42,7 @@ TEST(WildcardMatch, DosStarStopsAtTheLastDotStillAhead) {
       {"*.*.*", "abc", true},    {"*.*.*", "a.a", true},
       {"*.*.*", ".a", true},     {"*.*.*", ".aaa", true},
       {"*.*.*", "a.b.c", true},  {"*.*.*", "a.", true},
-      {"*.*.", "abc", true},     {".*.", ".a", true},
+      {".*.", ".a", true},
       {".*.", ".a.b", false},    {".*.", "abc", false},
       {".*.", "..a", false},     {".*.*", ".a", true},
       {".*.*", ".a.b", true},    {".*.*", "a", false},
@@ -59,6 +59,9 @@ TEST(WildcardMatch, DosStarStopsAtTheLastDotStillAhead) {
       {"*.txt ", "a.txt", true}, {"*.txt", "a.txt ", false},
       {" *", " a", true},        {" *", "a", false},
       {"*. .", "a b", true},     {"*. .", "a.b", false},
+      // Trailing dots go first, so what is left may be "*.*": every name.
+      {"*.*.", "a.b", true},     {"*.*..", "a.b.c", true},
+      {"*.*. .", ".x", true},    {"*.*.", "abc", true},
   };
   for (const Case& c : cases)
     EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;

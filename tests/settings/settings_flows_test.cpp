@@ -84,8 +84,25 @@ TEST(SettingsFlows, ConfigIsSavedOrLoadedWholeFailuresToldCancelSilent) {
   EXPECT_EQ(window.messages,
             (Texts{"Info: Config file successfully saved.", "Alert: Could not create config file",
                    "Alert: Could not open config file"}));
-  EXPECT_EQ(window.request, "Please choose some config file|" + ProgramFolder() +
+  EXPECT_EQ(window.request, "Please choose some config file|" + ThisProgramFolder() +
                                 "Config/default.ini|Config files (*.ini)|*.ini|All files|*.*|0");
+}
+
+TEST(SettingsFlows, AtExitTheSettingsFolderIsMadeWithTheFoldersAboveIt) {
+  TempDir dir;
+  FakeWindow window;
+  window.settings = kSample;
+  // None, one or two folders missing: the file is written all the same.
+  for (const std::string& path : {dir / "default.ini", dir / "Wendrix/default.ini",
+                                  dir / "config/Wendrix/default.ini"}) {
+    SaveSettingsAtExit(window, path);
+    EXPECT_EQ(ReadFile(path), kSampleText) << path;
+  }
+  // A file where a folder should be: nothing is written, and the file stays as it was.
+  WriteFile(dir / "plain", "keep");
+  SaveSettingsAtExit(window, dir / "plain/Wendrix/default.ini");
+  EXPECT_EQ(ReadFile(dir / "plain"), "keep");
+  EXPECT_TRUE(window.messages.empty());
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <QtWidgets>
 #include <optional>
 
+#include "modal_answers.h"
+#include "recording_console.h"
 #include "services/path_helpers.h"
 #include "test_support.h"
 #include "ui/main_window_actions.h"
@@ -69,8 +71,8 @@ const Row kTable[] = {
 };
 
 // A fresh window per test; message boxes and requesters are answered as a user would, and the
-// fixture plays the console that Start's commands write to.
-class MainWindowTest : public ::testing::Test, public Console {
+// recording console takes what Start's commands write.
+class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     static int argc = 1;
@@ -78,31 +80,7 @@ class MainWindowTest : public ::testing::Test, public Console {
     if (QApplication::instance() == nullptr) new QApplication(argc, argv);
     ASSERT_EQ(OpenMainWindow(0, 0, 630, 400), kMainWindowId);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(MainWindowWidget()));
-    // Every message box is answered with OK and message_ notes what it said; every file requester
-    // gets answer_ typed in and confirmed, or is cancelled without one, and requester_ notes what
-    // it showed.
-    answerer_.callOnTimeout([this] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->isVisible()) {
-        message_ = box->windowTitle().toStdString() + ": " + box->text().toStdString();
-        box->accept();
-      }
-      auto* dialog = qobject_cast<QFileDialog*>(modal);
-      if (dialog == nullptr || !dialog->isVisible()) return;
-      requester_ = Shown(dialog);
-      if (answer_ && !answer_->empty())
-        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(*answer_));
-      using Box = QDialogButtonBox;
-      auto* buttons = dialog->findChild<Box*>("buttonBox");
-      const bool save = dialog->acceptMode() == QFileDialog::AcceptSave;
-      QTest::mouseClick(buttons->button(!answer_ ? Box::Cancel
-                                        : save   ? Box::Save
-                                                 : Box::Open),
-                        Qt::LeftButton);
-      if (dialog->isVisible()) buttons->button(Box::Cancel)->click();  // a question held it open
-    });
-    answerer_.start(10);
-    hooks_.console = this;
+    hooks_.console = &console_;
     hooks_.idle = [] { ProcessWindowWithoutInput(); };
   }
   void TearDown() override { CloseMainWindow(); }
@@ -111,44 +89,17 @@ class MainWindowTest : public ::testing::Test, public Console {
     QTest::mouseClick(MainWindowWidget()->windowHandle(), Qt::LeftButton, {},
                       GadgetWidget(gadget)->geometry().center());
   }
-  // Title, folder, proposed name and chosen filter; with listed_ set, also the names listed, once
-  // they match it (the list fills in the background).
-  std::string Shown(QFileDialog* dialog) const {
-    auto* list = dialog->findChild<QListView*>("listView");
-    const QString folder = dialog->directory().absolutePath();
-    QStringList names;
-    (void)QTest::qWaitFor([&] {
-      names.clear();
-      for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
-        names << list->model()->index(row, 0, list->rootIndex()).data().toString();
-      names.sort();
-      return listed_.empty() || names.join(' ').toStdString() == listed_;
-    });
-    return QStringList{dialog->windowTitle(), folder.endsWith('/') ? folder : folder + "/",
-                       dialog->findChild<QLineEdit*>("fileNameEdit")->text(),
-                       dialog->findChild<QComboBox*>("fileTypeCombo")->currentText(),
-                       listed_.empty() ? "" : names.join(' ')}
-        .join('|')
-        .toStdString();
-  }
-
-  int Open() override { return 1; }
-  std::int64_t Write(const char* data, std::size_t length) override {
-    output_.append(data, length);
-    return static_cast<std::int64_t>(length);
-  }
   // Clicks a button and hands the event the loop receives to the handler; a requester it opens
   // gets `answer`.
   HandlerOutcome Press(Gadget button, std::optional<std::string> answer = std::nullopt) {
-    answer_ = answer;
-    requester_ = message_ = "";
+    answers_.answer = answer;
+    answers_.Forget();
     Click(button);
     return HandleMainWindowEvent(WaitWindowEvent(), hooks_);
   }
 
-  QTimer answerer_;
-  std::optional<std::string> answer_;
-  std::string listed_, message_, requester_, output_;
+  testing::ModalAnswers answers_;
+  testing::RecordingConsole console_;
   testing::TempDir dir_;
   JobHooks hooks_;
 };
@@ -251,14 +202,14 @@ TEST_F(MainWindowTest, RequestersOpenAsToldAndReturnWhatTheUserChose) {
        dir_ / "Config/default.ini"},
   };
   for (const auto& c : cases) {
-    answer_ = c.typed;
-    listed_ = c.listed;
+    answers_.answer = c.typed;
+    answers_.listed = c.listed;
     const std::string result =
         c.kind == 'F' ? ChooseFolder("T", c.initial)
         : c.kind == 'O'
             ? ChooseOpenFile("T", c.initial, "Exe files|*.exe|All files|*.*", 0)
             : ChooseSaveFile("T", c.initial, "Config files (*.ini)|*.ini|All files|*.*", 0);
-    EXPECT_EQ(requester_ + " -> " + result + message_, c.shown + " -> " + c.result);
+    EXPECT_EQ(answers_.requester + " -> " + result + answers_.message, c.shown + " -> " + c.result);
   }
 }
 
@@ -295,7 +246,7 @@ TEST_F(MainWindowTest, TypingAndCheckBoxClicksPostTheirControlAndRunNothing) {
                                        CheckboxProcessFiles, CheckboxProcessFiles}));
   EXPECT_EQ(ReadWindowSettings(),
             (Settings{dir_.Path(), "*", 1, 1, "", testing::TestChild(), "args %n"}));
-  EXPECT_EQ(requester_ + message_ + output_, "");
+  EXPECT_EQ(answers_.requester + answers_.message + console_.bytes, "");
 }
 
 TEST_F(MainWindowTest, ACheckBoxTogglesWhereverItsAreaIsClicked) {
@@ -324,19 +275,14 @@ TEST_F(MainWindowTest, MessageBoxesBelongToTheMainWindowEvenWithNoWindowActive) 
   // As right after a file requester has gone and before the window is active again.
   QApplication::setActiveWindow(nullptr);
   EXPECT_EQ(RequesterOwner(), MainWindowWidget());
-  QWidget* owner = nullptr;
-  QTimer::singleShot(0, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-      owner = box->parentWidget();
-  });
   ShowMessageBox("Alert", "owned", kMbOk);
-  EXPECT_EQ(owner, MainWindowWidget());
+  EXPECT_EQ(answers_.owner, MainWindowWidget());
 }
 
 TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnlessCancelled) {
   std::filesystem::create_directory(dir_ / "photos");
   WriteFile(dir_ / "tool", "#!/bin/sh\n");
-  const std::string in = "|" + ProgramFolder() + "||";
+  const std::string in = "|" + testing::ThisProgramFolder() + "||";
   const struct {
     Gadget button, field;
     std::string name, result, shown;
@@ -350,7 +296,7 @@ TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnles
   };
   for (const auto& c : cases) {
     Press(c.button, c.name);
-    EXPECT_EQ(requester_ + " -> " + GetGadgetText(c.field), c.shown + " -> " + c.result);
+    EXPECT_EQ(answers_.requester + " -> " + GetGadgetText(c.field), c.shown + " -> " + c.result);
     Press(c.button);
     EXPECT_EQ(GetGadgetText(c.field), c.result);
   }
@@ -359,10 +305,10 @@ TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnles
 TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) {
   SetGadgetText(StringSearchText, "*.jpg");
   Press(ButtonSaveConfig, dir_ / "saved.ini");
-  EXPECT_EQ(message_, "Info: Config file successfully saved.");
+  EXPECT_EQ(answers_.message, "Info: Config file successfully saved.");
   const Settings saved = ReadWindowSettings();
   Press(ButtonSaveConfig, "/proc/version");  // exists but cannot be replaced, whoever runs the test
-  EXPECT_EQ(message_, "Alert: Could not create config file");
+  EXPECT_EQ(answers_.message, "Alert: Could not create config file");
   // Loading sets every field, also those the file does not name.
   WriteFile(dir_ / "folders.ini", "CheckboxProcessFolders = 1\n");
   Press(ButtonLoadConfig, dir_ / "folders.ini");
@@ -370,7 +316,7 @@ TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) 
   Press(ButtonLoadConfig, dir_ / "saved.ini");
   EXPECT_EQ(ReadWindowSettings(), saved);
   Press(ButtonLoadConfig, dir_ / "missing.ini");
-  EXPECT_EQ(message_, "Alert: Could not open config file");
+  EXPECT_EQ(answers_.message, "Alert: Could not open config file");
 }
 
 TEST_F(MainWindowTest, StartRunsTheCommandOnTheTreeInTheFields) {
@@ -383,7 +329,7 @@ TEST_F(MainWindowTest, StartRunsTheCommandOnTheTreeInTheFields) {
   SetGadgetText(StringCommand, testing::TestChild());
   SetGadgetText(StringParameters, "isdir %d args %n %d");
   EXPECT_EQ(Press(ButtonStart), HandlerOutcome::kContinue);
-  EXPECT_EQ(output_, "yes\na\n" + dir_ / "copy/\n" + "yes\nb\n" + dir_ / "copy/sub/\n");
+  EXPECT_EQ(console_.bytes, "yes\na\n" + dir_ / "copy/\n" + "yes\nb\n" + dir_ / "copy/sub/\n");
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+// The console the tests hand to a run: keeps every write, and stands or ends as the test says.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "services/console.h"
+
+namespace wendrix::testing {
+
+class RecordingConsole : public Console {
+ public:
+  int Open() override;
+  std::int64_t Write(const char* data, std::size_t length) override;
+  ConsoleState Service() override;
+
+  // Forgets what was written; the state function stays.
+  void Clear();
+  // Ends in `end` once something was written (the child has shown that it is ready).
+  void EndOnceWritten(ConsoleState end);
+
+  std::string bytes;                  // everything written, in order
+  std::vector<std::size_t> pieces;    // the length of each write
+  int opens = 0;
+  // What Service answers; kOpen without one.
+  std::function<ConsoleState()> state;
+};
+
+}  // namespace wendrix::testing
