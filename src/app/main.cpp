@@ -142,6 +142,17 @@ class ConsoleWatch {
   std::vector<std::unique_ptr<QSocketNotifier>> notifiers_;
 };
 
+// The console of the desktop program: while a console window is awaited the window repaints, as
+// during a run, and the user is told once when output has nowhere to show.
+std::unique_ptr<TerminalConsole> MakeConsole() {
+  TerminalConsoleOptions options;
+  options.idle = [] { ProcessWindowWithoutInput(); };
+  options.no_console_window = [] {
+    ShowMessageBox("Alert", "Could not open a console window", kMbOk);
+  };
+  return std::make_unique<TerminalConsole>(std::move(options));
+}
+
 }  // namespace
 }  // namespace wendrix
 
@@ -186,13 +197,7 @@ int main(int argc, char** argv) {
     SaveSettingsAtExit(fields, default_settings_path);
   });
 
-  TerminalConsoleOptions console_options;
-  // While a console window is awaited the window repaints, as during a run.
-  console_options.idle = [] { ProcessWindowWithoutInput(); };
-  console_options.no_console_window = [] {
-    ShowMessageBox("Alert", "Could not open a console window", kMbOk);
-  };
-  auto console = std::make_unique<TerminalConsole>(std::move(console_options));
+  std::unique_ptr<TerminalConsole> console = MakeConsole();
   JobHooks hooks{console.get(), [] { ProcessWindowWithoutInput(); }};
   // Watching from before the load: a signal while its message box is shown ends the program.
   ConsoleWatch watch(*console);

@@ -42,16 +42,10 @@ bool IsCount(std::string_view text) {
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-}  // namespace
-
-ParsedRunOptions ParseRunOptions(const std::vector<std::string>& args) {
-  ParsedRunOptions parsed;
-  RunOptions& options = parsed.options;
-  auto fail = [&](std::string error) {
-    parsed.error = std::move(error) + " (see wendrix-run --help)";
-    return parsed;
-  };
-  // The long options that take a value, and where it goes.
+// An option that takes a value, as NAME VALUE or NAME=VALUE, and -j also as -jN: the value is
+// stored and i moved past it. The error, or "" when it was taken.
+std::string TakeValuedOption(const std::vector<std::string>& args, std::size_t& i,
+                             RunOptions& options) {
   const std::pair<const char*, std::optional<std::string>*> valued[] = {
       {"--search", &options.search_text},
       {"--path", &options.path},
@@ -60,6 +54,43 @@ ParsedRunOptions ParseRunOptions(const std::vector<std::string>& args) {
       {"--destination", &options.destination},
       {"--save", &options.save_file},
       {"--jobs", nullptr},
+  };
+  const std::string& arg = args[i];
+  std::string name = arg;
+  std::optional<std::string> value;
+  if (const std::size_t equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
+    name = arg.substr(0, equals);
+    value = arg.substr(equals + 1);
+  } else if (arg.starts_with("-j") && arg.size() > 2) {
+    name = "-j";
+    value = arg.substr(2);
+  }
+  if (name == "-j") name = "--jobs";
+  const auto option = std::find_if(std::begin(valued), std::end(valued),
+                                   [&](const auto& v) { return name == v.first; });
+  if (option == std::end(valued)) return "unknown option " + arg;
+  if (!value) {
+    if (i + 1 >= args.size()) return arg + " needs a value";
+    value = args[++i];
+  }
+  if (option->second != nullptr) {
+    *option->second = *value;
+  } else if (IsCount(*value)) {
+    options.jobs = std::stoi(*value);
+  } else {
+    return "-j/--jobs needs a number of commands, 0 or more";
+  }
+  return "";
+}
+
+}  // namespace
+
+ParsedRunOptions ParseRunOptions(const std::vector<std::string>& args) {
+  ParsedRunOptions parsed;
+  RunOptions& options = parsed.options;
+  auto fail = [&](std::string error) {
+    parsed.error = std::move(error) + " (see wendrix-run --help)";
+    return parsed;
   };
   const std::pair<const char*, bool*> flags[] = {
       {"--help", &options.help},         {"-h", &options.help},
@@ -97,32 +128,8 @@ ParsedRunOptions ParseRunOptions(const std::vector<std::string>& args) {
       *on_off->second.first = on_off->second.second;
       continue;
     }
-
-    // NAME VALUE or NAME=VALUE; -j also as -jN.
-    std::string name = arg;
-    std::optional<std::string> value;
-    if (const std::size_t equals = arg.find('='); arg.starts_with("--") && equals != arg.npos) {
-      name = arg.substr(0, equals);
-      value = arg.substr(equals + 1);
-    } else if (arg.starts_with("-j") && arg.size() > 2) {
-      name = "-j";
-      value = arg.substr(2);
-    }
-    if (name == "-j") name = "--jobs";
-    const auto option = std::find_if(std::begin(valued), std::end(valued),
-                                     [&](const auto& v) { return name == v.first; });
-    if (option == std::end(valued)) return fail("unknown option " + arg);
-    if (!value) {
-      if (i + 1 >= args.size()) return fail(arg + " needs a value");
-      value = args[++i];
-    }
-    if (option->second != nullptr) {
-      *option->second = *value;
-    } else if (IsCount(*value)) {
-      options.jobs = std::stoi(*value);
-    } else {
-      return fail("-j/--jobs needs a number of commands, 0 or more");
-    }
+    if (std::string error = TakeValuedOption(args, i, options); !error.empty())
+      return fail(std::move(error));
   }
   if (options.save_file && options.save_file->empty())
     return fail("--save needs the name of a file");

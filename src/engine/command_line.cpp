@@ -10,6 +10,21 @@ namespace {
 
 constexpr std::string_view kAppDirMacro = "%APPDIR%";
 
+// The run of backslashes at text[i] put into word: before a quote, each pair gives one backslash
+// and an odd one out a quote; anywhere else they stand as they are. Returns where to go on.
+std::size_t TakeBackslashes(std::string_view text, std::size_t i, std::string& word) {
+  std::size_t run = 0;
+  while (i + run < text.size() && text[i + run] == '\\') ++run;
+  if (i + run >= text.size() || text[i + run] != '"') {
+    word.append(run, '\\');
+    return i + run;
+  }
+  word.append(run / 2, '\\');
+  if (run % 2 == 0) return i + run;  // the quote acts, on the next turn
+  word += '"';
+  return i + run + 1;
+}
+
 // Splits text into words; expand(text, pos, value) may claim the bytes at pos as a macro,
 // returning how many it takes and setting value. A value is copied into the current word as it
 // is: its blanks, quotes and backslashes never split or group anything.
@@ -32,21 +47,8 @@ std::vector<std::string> SplitWords(std::string_view text, Expand&& expand) {
       continue;
     }
     if (c == '\\') {
-      std::size_t run = 0;
-      while (i + run < text.size() && text[i + run] == '\\') ++run;
       in_word = true;
-      if (i + run < text.size() && text[i + run] == '"') {
-        word.append(run / 2, '\\');
-        if (run % 2 == 1) {
-          word += '"';
-          i += run + 1;
-        } else {
-          i += run;  // the quote acts, on the next turn
-        }
-      } else {
-        word.append(run, '\\');
-        i += run;
-      }
+      i = TakeBackslashes(text, i, word);
       continue;
     }
     if (c == '"') {

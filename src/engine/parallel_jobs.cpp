@@ -266,65 +266,65 @@ EntryOutcome ParallelJobs::Finish() {
 // One wait for any pipe, any end, the console or the next idle call; then what came is taken,
 // the front's output passed on, and the console asked whether it still stands.
 ConsoleState ParallelJobs::Step(bool may_block) {
-  enum class Watched { kOutput, kError, kEnd };
-  struct Watch {
-    Job* job;
-    Watched what;
-  };
-  std::vector<Watch> watches;
-  fds_.clear();
-  bool sweep = false;
-  for (auto& owned : jobs_) {
-    Job& job = *owned;
-    if (job.complete) continue;
-    ChildRecord* record = job.record.get();
-    const int end_fd = ChildEndDescriptor(record);
-    if (end_fd < 0) {
-      if (ChildHasEnded(record)) {
-        Complete(job);
-        continue;
-      }
-      sweep = true;
-    } else {
-      fds_.push_back({end_fd, POLLIN, 0});
-      watches.push_back({&job, Watched::kEnd});
-    }
-    if (job.output_open) {
-      fds_.push_back({ChildOutputDescriptor(record), POLLIN, 0});
-      watches.push_back({&job, Watched::kOutput});
-    }
-    if (job.error_open) {
-      fds_.push_back({ChildErrorDescriptor(record), POLLIN, 0});
-      watches.push_back({&job, Watched::kError});
-    }
-  }
+  const bool sweep = WatchRunning();
   hooks_.console->AddWaitDescriptors(fds_);
 
   int timeout = may_block && !FlushPending() ? IdleBudget() : 0;
   if (sweep) timeout = std::min(timeout, kEndSweepMs);
   if (PollFor(fds_.data(), fds_.size(), timeout) > 0) {
-    for (std::size_t i = 0; i < watches.size(); ++i) {
+    for (std::size_t i = 0; i < watches_.size(); ++i) {
       if (fds_[i].revents == 0) continue;
-      Job& job = *watches[i].job;
-      if (watches[i].what == Watched::kEnd) {
+      Job& job = *watches_[i].job;
+      if (watches_[i].what == Watched::kEnd) {
         if (ChildHasEnded(job.record.get())) Complete(job);
       } else if (!job.complete) {
-        ReadPipe(job, watches[i].what == Watched::kOutput ? Stream::kOutput : Stream::kError);
+        ReadPipe(job, watches_[i].what == Watched::kOutput ? Stream::kOutput : Stream::kError);
       }
     }
   }
-  if (sweep) {
-    for (auto& owned : jobs_) {
-      if (!owned->complete && ChildEndDescriptor(owned->record.get()) < 0 &&
-          ChildHasEnded(owned->record.get())) {
-        Complete(*owned);
-      }
-    }
-  }
+  if (sweep) SweepEnded();
   Idle();
   const ConsoleState state = hooks_.console->Service();
   Flush(ended_);
   return state;
+}
+
+// Puts every open pipe and every end descriptor of the running jobs in fds_, completing those
+// found ended. True when some child gives no end descriptor, so its end must be looked for.
+bool ParallelJobs::WatchRunning() {
+  fds_.clear();
+  watches_.clear();
+  bool sweep = false;
+  const auto watch = [&](Job& job, Watched what, int fd) {
+    fds_.push_back({fd, POLLIN, 0});
+    watches_.push_back({&job, what});
+  };
+  for (auto& owned : jobs_) {
+    Job& job = *owned;
+    if (job.complete) continue;
+    ChildRecord* record = job.record.get();
+    const int end_fd = ChildEndDescriptor(record);
+    if (end_fd >= 0) {
+      watch(job, Watched::kEnd, end_fd);
+    } else if (ChildHasEnded(record)) {
+      Complete(job);
+      continue;
+    } else {
+      sweep = true;
+    }
+    if (job.output_open) watch(job, Watched::kOutput, ChildOutputDescriptor(record));
+    if (job.error_open) watch(job, Watched::kError, ChildErrorDescriptor(record));
+  }
+  return sweep;
+}
+
+void ParallelJobs::SweepEnded() {
+  for (auto& owned : jobs_) {
+    if (!owned->complete && ChildEndDescriptor(owned->record.get()) < 0 &&
+        ChildHasEnded(owned->record.get())) {
+      Complete(*owned);
+    }
+  }
 }
 
 void ParallelJobs::ReadPipe(Job& job, Stream stream) {

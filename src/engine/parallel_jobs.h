@@ -47,8 +47,16 @@ class ParallelJobs {
   class HeldOutput;
   struct Job;
   enum class Stream { kOutput, kError };
+  // What one of fds_ belongs to: a job's output, its error or its end.
+  enum class Watched { kOutput, kError, kEnd };
+  struct Watch {
+    Job* job;
+    Watched what;
+  };
 
   ConsoleState Step(bool may_block);
+  bool WatchRunning();
+  void SweepEnded();
   void ReadPipe(Job& job, Stream stream);
   void Take(Job& job, Stream stream, const char* data, std::size_t length);
   void Complete(Job& job);
@@ -69,6 +77,7 @@ class ParallelJobs {
   std::deque<std::unique_ptr<Job>> jobs_;  // walk order; the front one's output is passed on
   std::vector<char> scratch_;
   std::vector<pollfd> fds_;
+  std::vector<Watch> watches_;  // one for each of fds_ before the console's own
   std::int64_t last_idle_;
   bool stopped_ = false;
   bool ended_ = false;

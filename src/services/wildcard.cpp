@@ -30,6 +30,99 @@ Token TokenAt(std::string_view pattern, std::size_t i, bool ended_with_dot) {
 // Entry names are at most 255 bytes on Linux; the match of such a name needs no allocation.
 constexpr std::size_t kInlineName = 255;
 
+// The match of one name, one column per pattern character: reach[j] says that the name's first j
+// characters are matched by the pattern's characters handled so far, which keeps the match linear
+// in pattern times name, whatever the pattern. Only positions from lo to hi, the first and last
+// reached, are looked at, and next is cleared only where it may be written.
+class MatchColumns {
+ public:
+  explicit MatchColumns(std::string_view name)
+      : name_(name),
+        n_(name.size()),
+        // A DOS star stops before the last dot of what is left of the name where it starts.
+        // Started at or before the name's last dot, that is the name's last dot; started after
+        // it, no dot is left and it runs to the end. Either way the one character it can never
+        // take is the name's last dot, so one test serves every start.
+        last_dot_(name.rfind('.')) {
+    if (n_ > kInlineName) {
+      heap_columns_.resize(2 * (n_ + 1));
+      reach_ = heap_columns_.data();
+      next_ = reach_ + n_ + 1;
+    }
+    reach_[0] = 1;
+  }
+  MatchColumns(const MatchColumns&) = delete;
+  MatchColumns& operator=(const MatchColumns&) = delete;
+
+  // Takes one more pattern character; false when no position is reached any more.
+  bool Take(Token token, char c) {
+    const std::size_t end = token == Token::kDosStar ? n_ : std::min(hi_ + 1, n_);
+    if (token != Token::kStar) std::fill(next_ + lo_, next_ + end + 1, 0);
+    new_lo_ = n_ + 1;
+    new_hi_ = 0;
+    switch (token) {
+      case Token::kStar:
+        // Everything from the first position reached onwards.
+        std::fill(next_ + lo_, next_ + n_ + 1, 1);
+        new_lo_ = lo_;
+        new_hi_ = n_;
+        break;
+      case Token::kDosStar:
+        // Stars extend their own matches, so they are carried forward within the column.
+        for (std::size_t j = lo_; j <= n_; ++j) {
+          const bool carried = j > lo_ && j - 1 != last_dot_ && next_[j - 1];
+          if ((j <= hi_ && reach_[j]) || carried)
+            Set(j);
+          else if (j > hi_)
+            break;
+        }
+        break;
+      case Token::kDosQm:
+        for (std::size_t j = lo_; j <= hi_; ++j)
+          if (reach_[j]) Set(j == n_ || name_[j] == '.' ? j : j + 1);
+        break;
+      case Token::kDosDot:
+        for (std::size_t j = lo_; j <= hi_; ++j) {
+          if (!reach_[j]) continue;
+          if (j == n_)
+            Set(j);
+          else if (name_[j] == '.')
+            Set(j + 1);
+        }
+        break;
+      case Token::kLiteral: {
+        const char literal = Fold(c);
+        for (std::size_t j = lo_; j <= hi_ && j < n_; ++j)
+          if (reach_[j] && Fold(name_[j]) == literal) Set(j + 1);
+        break;
+      }
+    }
+    if (new_lo_ > new_hi_) return false;
+    std::swap(reach_, next_);
+    lo_ = new_lo_;
+    hi_ = new_hi_;
+    return true;
+  }
+
+  bool WholeNameMatched() const { return hi_ == n_ && reach_[n_] != 0; }
+
+ private:
+  void Set(std::size_t j) {
+    next_[j] = 1;
+    new_lo_ = std::min(new_lo_, j);
+    new_hi_ = std::max(new_hi_, j);
+  }
+
+  std::string_view name_;
+  std::size_t n_;
+  std::size_t last_dot_;  // npos when the name has no dot
+  char inline_columns_[2][kInlineName + 1];
+  std::vector<char> heap_columns_;
+  char* reach_ = inline_columns_[0];
+  char* next_ = inline_columns_[1];
+  std::size_t lo_ = 0, hi_ = 0, new_lo_ = 0, new_hi_ = 0;
+};
+
 }  // namespace
 
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
@@ -40,84 +133,10 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   }
   if (pattern.empty() || pattern == "*.*") return true;
 
-  const std::size_t n = name.size();
-  // A DOS star stops before the last dot of what is left of the name where it starts. Started
-  // at or before the name's last dot, that is the name's last dot; started after it, no dot is
-  // left and it runs to the end. Either way the one character it can never take is the name's
-  // last dot, so one test serves every start.
-  const std::size_t last_dot = name.rfind('.');  // npos when the name has no dot
-
-  // reach[j]: the name's first j characters are matched by the pattern's characters handled so
-  // far. One column per pattern character keeps the match linear in pattern times name,
-  // whatever the pattern; only positions from lo to hi, the first and last reached, are looked
-  // at, and next is cleared only where it may be written.
-  char inline_columns[2][kInlineName + 1];
-  std::vector<char> heap_columns;
-  char* reach = inline_columns[0];
-  char* next = inline_columns[1];
-  if (n > kInlineName) {
-    heap_columns.resize(2 * (n + 1));
-    reach = heap_columns.data();
-    next = reach + n + 1;
-  }
-  reach[0] = 1;
-  std::size_t lo = 0, hi = 0;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const Token token = TokenAt(pattern, i, ended_with_dot);
-    const std::size_t end = token == Token::kDosStar ? n : std::min(hi + 1, n);
-    if (token != Token::kStar) std::fill(next + lo, next + end + 1, 0);
-    std::size_t new_lo = n + 1, new_hi = 0;
-    auto set = [&](std::size_t j) {
-      next[j] = 1;
-      new_lo = std::min(new_lo, j);
-      new_hi = std::max(new_hi, j);
-    };
-    switch (token) {
-      case Token::kStar:
-        // Everything from the first position reached onwards.
-        std::fill(next + lo, next + n + 1, 1);
-        new_lo = lo;
-        new_hi = n;
-        break;
-      case Token::kDosStar:
-        // Stars extend their own matches, so they are carried forward within the column.
-        for (std::size_t j = lo; j <= n; ++j) {
-          const bool carried = j > lo && j - 1 != last_dot && next[j - 1];
-          if ((j <= hi && reach[j]) || carried)
-            set(j);
-          else if (j > hi)
-            break;
-        }
-        break;
-      case Token::kDosQm:
-        for (std::size_t j = lo; j <= hi; ++j) {
-          if (!reach[j]) continue;
-          set(j == n || name[j] == '.' ? j : j + 1);
-        }
-        break;
-      case Token::kDosDot:
-        for (std::size_t j = lo; j <= hi; ++j) {
-          if (!reach[j]) continue;
-          if (j == n)
-            set(j);
-          else if (name[j] == '.')
-            set(j + 1);
-        }
-        break;
-      case Token::kLiteral: {
-        const char literal = Fold(pattern[i]);
-        for (std::size_t j = lo; j <= hi && j < n; ++j) {
-          if (reach[j] && Fold(name[j]) == literal) set(j + 1);
-        }
-        break;
-      }
-    }
-    if (new_lo > new_hi) return false;
-    std::swap(reach, next);
-    lo = new_lo;
-    hi = new_hi;
-  }
-  return hi == n && reach[n] != 0;
+  MatchColumns columns(name);
+  for (std::size_t i = 0; i < pattern.size(); ++i)
+    if (!columns.Take(TokenAt(pattern, i, ended_with_dot), pattern[i])) return false;
+  return columns.WholeNameMatched();
 }
 
 }  // namespace wendrix
