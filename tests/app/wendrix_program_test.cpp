@@ -67,24 +67,22 @@ struct Program {
 
   // Sends SIGTERM once it is caught, so that it ends the program in order.
   bool Terminate() const {
-    for (int i = 0; i < 1000; ++i, Sleep(10)) {
+    const auto caught = [&] {
       std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
       for (std::string line; std::getline(status, line);)
-        if (line.rfind("SigCgt:", 0) == 0 &&
-            (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0)
-          return kill(pid_, SIGTERM) == 0;
-    }
-    return false;
+        if (line.rfind("SigCgt:", 0) == 0)
+          return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1) & 1) != 0;
+      return false;
+    };
+    return WaitUntil(caught, 10000) && kill(pid_, SIGTERM) == 0;
   }
 
   // The exit status, or -1 when the program is still there after 30 s.
   int WaitForExit() {
-    for (int i = 0, status = 0; i < 3000; ++i, Sleep(10)) {
-      if (waitpid(pid_, &status, WNOHANG) != pid_) continue;
-      pid_ = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    return -1;
+    int status = 0;
+    if (!WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 30000)) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
   pid_t pid_ = -1;
@@ -189,8 +187,7 @@ TEST(WaylandProgramTest, OpensOnAHeadlessCompositorAndSavesOnSigtermAndWhenItGoe
       kill(compositor, SIGTERM);
       waitpid(compositor, nullptr, 0);
     };
-    for (int i = 0; i < 3000 && !std::filesystem::exists(runtime / socket); ++i) Sleep(10);
-    ASSERT_TRUE(std::filesystem::exists(runtime / socket)) << ReadFile(dir / "compositor-log");
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(runtime / socket); }, 30000)) << ReadFile(dir / "compositor-log");
     // Loaded, the one value given sets every field; saved, all seven are written out.
     WriteDefaultSettings(dir, "StringCommand = convert\n");
     {
@@ -200,10 +197,8 @@ TEST(WaylandProgramTest, OpensOnAHeadlessCompositorAndSavesOnSigtermAndWhenItGoe
                        {"XDG_RUNTIME_DIR", runtime.Path()}});
       // Shown: the window's first picture lies in memory shared with the compositor.
       const std::string maps = "/proc/" + std::to_string(program.pid_) + "/maps";
-      bool shown = false;
-      for (int i = 0; i < 3000 && !shown; ++i, Sleep(10))
-        shown = ReadFile(maps).find("wayland-shm") != std::string::npos;
-      ASSERT_TRUE(shown) << ReadFile(dir / "program-errors");
+      ASSERT_TRUE(WaitUntil(
+          [&] { return ReadFile(maps).find("wayland-shm") != std::string::npos; }, 30000)) << ReadFile(dir / "program-errors");
       std::filesystem::remove(SettingsPath(dir));  // whatever is there at the end was saved
       if (compositor_ends) {
         end_compositor();
