@@ -56,63 +56,67 @@ class MatchColumns {
 
   // Takes one more pattern character; false when no position is reached any more.
   bool Take(Token token, char c) {
-    const std::size_t end = token == Token::kDosStar ? n_ : std::min(hi_ + 1, n_);
-    if (token != Token::kStar) std::fill(next_ + lo_, next_ + end + 1, 0);
-    new_lo_ = n_ + 1;
-    new_hi_ = 0;
+    // Worked on in locals: a write to a column is a char write, which the compiler must assume
+    // may change any member, so members would be reloaded at every step.
+    const std::string_view name = name_;
+    const std::size_t n = n_, last_dot = last_dot_, lo = lo_, hi = hi_;
+    const char* const reach = reach_;
+    char* const next = next_;
+    const std::size_t end = token == Token::kDosStar ? n : std::min(hi + 1, n);
+    if (token != Token::kStar) std::fill(next + lo, next + end + 1, 0);
+    std::size_t new_lo = n + 1, new_hi = 0;
+    auto set = [&](std::size_t j) {
+      next[j] = 1;
+      new_lo = std::min(new_lo, j);
+      new_hi = std::max(new_hi, j);
+    };
     switch (token) {
       case Token::kStar:
         // Everything from the first position reached onwards.
-        std::fill(next_ + lo_, next_ + n_ + 1, 1);
-        new_lo_ = lo_;
-        new_hi_ = n_;
+        std::fill(next + lo, next + n + 1, 1);
+        new_lo = lo;
+        new_hi = n;
         break;
       case Token::kDosStar:
         // Stars extend their own matches, so they are carried forward within the column.
-        for (std::size_t j = lo_; j <= n_; ++j) {
-          const bool carried = j > lo_ && j - 1 != last_dot_ && next_[j - 1];
-          if ((j <= hi_ && reach_[j]) || carried)
-            Set(j);
-          else if (j > hi_)
+        for (std::size_t j = lo; j <= n; ++j) {
+          const bool carried = j > lo && j - 1 != last_dot && next[j - 1];
+          if ((j <= hi && reach[j]) || carried)
+            set(j);
+          else if (j > hi)
             break;
         }
         break;
       case Token::kDosQm:
-        for (std::size_t j = lo_; j <= hi_; ++j)
-          if (reach_[j]) Set(j == n_ || name_[j] == '.' ? j : j + 1);
+        for (std::size_t j = lo; j <= hi; ++j)
+          if (reach[j]) set(j == n || name[j] == '.' ? j : j + 1);
         break;
       case Token::kDosDot:
-        for (std::size_t j = lo_; j <= hi_; ++j) {
-          if (!reach_[j]) continue;
-          if (j == n_)
-            Set(j);
-          else if (name_[j] == '.')
-            Set(j + 1);
+        for (std::size_t j = lo; j <= hi; ++j) {
+          if (!reach[j]) continue;
+          if (j == n)
+            set(j);
+          else if (name[j] == '.')
+            set(j + 1);
         }
         break;
       case Token::kLiteral: {
         const char literal = Fold(c);
-        for (std::size_t j = lo_; j <= hi_ && j < n_; ++j)
-          if (reach_[j] && Fold(name_[j]) == literal) Set(j + 1);
+        for (std::size_t j = lo; j <= hi && j < n; ++j)
+          if (reach[j] && Fold(name[j]) == literal) set(j + 1);
         break;
       }
     }
-    if (new_lo_ > new_hi_) return false;
+    if (new_lo > new_hi) return false;
     std::swap(reach_, next_);
-    lo_ = new_lo_;
-    hi_ = new_hi_;
+    lo_ = new_lo;
+    hi_ = new_hi;
     return true;
   }
 
   bool WholeNameMatched() const { return hi_ == n_ && reach_[n_] != 0; }
 
  private:
-  void Set(std::size_t j) {
-    next_[j] = 1;
-    new_lo_ = std::min(new_lo_, j);
-    new_hi_ = std::max(new_hi_, j);
-  }
-
   std::string_view name_;
   std::size_t n_;
   std::size_t last_dot_;  // npos when the name has no dot
@@ -120,7 +124,7 @@ class MatchColumns {
   std::vector<char> heap_columns_;
   char* reach_ = inline_columns_[0];
   char* next_ = inline_columns_[1];
-  std::size_t lo_ = 0, hi_ = 0, new_lo_ = 0, new_hi_ = 0;
+  std::size_t lo_ = 0, hi_ = 0;
 };
 
 }  // namespace
