@@ -1,7 +1,6 @@
 #include "services/directory_listing.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstring>
 #include <set>
+#include <utility>
 
 #include "test_support.h"
 
@@ -22,14 +23,10 @@ TEST(ChooseDisplay, TakesWhatAnswersAndNamesWhatDoesNot) {
   const SocketProbe accepts = [&](const std::string& path, bool abstract) {
     return listening.count((abstract ? "@" : "") + path) == 1;
   };
-  struct Case {
-    DisplayEnvironment environment;
-    DisplayChoice expected;
-  };
   const std::string none =
       "wendrix: no display to open the window on: neither DISPLAY nor "
       "WAYLAND_DISPLAY is set";
-  const Case cases[] = {
+  const std::pair<DisplayEnvironment, DisplayChoice> cases[] = {
       // The tests' offscreen platform, or any the user set, is the toolkit's business.
       {{"offscreen", "", "", "", "", ""}, {"", ""}},
       {{"", "", "", "", "", ""}, {"", none}},
@@ -55,12 +52,12 @@ TEST(ChooseDisplay, TakesWhatAnswersAndNamesWhatDoesNot) {
       {{"", ":5", "wayland-1", "", "/run/user/7", ""},
        {"", "wendrix: cannot connect to the display (DISPLAY=:5, WAYLAND_DISPLAY=wayland-1)"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("DISPLAY=" + c.environment.display +
-                 " WAYLAND_DISPLAY=" + c.environment.wayland_display);
-    const DisplayChoice choice = ChooseDisplay(c.environment, accepts);
-    EXPECT_EQ(choice.platform, c.expected.platform);
-    EXPECT_EQ(choice.error, c.expected.error);
+  for (const auto& [environment, expected] : cases) {
+    SCOPED_TRACE("DISPLAY=" + environment.display +
+                 " WAYLAND_DISPLAY=" + environment.wayland_display);
+    const DisplayChoice choice = ChooseDisplay(environment, accepts);
+    EXPECT_EQ(choice.platform, expected.platform);
+    EXPECT_EQ(choice.error, expected.error);
   }
 }
 

@@ -10,7 +10,7 @@
 namespace wendrix {
 namespace {
 
-TEST(PathHelpers, FolderNameExtensionAndTempFolder) {
+TEST(PathHelpers, FolderNameExtensionTempFolderAndTheRunningProgramsFolder) {
   struct Case {
     const char *path, *folder, *name, *stem, *extension;
   };
@@ -37,9 +37,7 @@ TEST(PathHelpers, FolderNameExtensionAndTempFolder) {
   EXPECT_EQ(TempFolder(), "");
   unsetenv("TMPDIR");
   EXPECT_EQ(TempFolder(), std::filesystem::canonical("/tmp").string() + "/");
-}
-
-TEST(PathHelpers, ProgramFolderIsTheFolderOfTheRunningProgram) {
+  // The program folder is the folder of the running program.
   const std::string folder = testing::ThisProgramFolder();
   ASSERT_EQ(folder, std::filesystem::path(folder).lexically_normal().string());
   EXPECT_TRUE(std::filesystem::exists(folder + "path_helpers_test"));

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 
 #include "engine/job_run.h"
 #include "services/program_runner.h"
@@ -31,9 +32,10 @@ std::string OnScreen(const std::string& bytes) {
   return screen;
 }
 
-// One terminal window, scripted through its control FIFO.
+// One terminal window, scripted through its control FIFO; its folder holds the files named.
 struct FakeTerminal {
-  FakeTerminal() {
+  explicit FakeTerminal(std::initializer_list<const char*> files = {}) {
+    for (const char* name : files) testing::WriteFile(dir / name, "");
     mkfifo(control.c_str(), 0600);
     control_fd = open(control.c_str(), O_RDWR | O_CLOEXEC);  // lets Do open it without a reader
   }
@@ -65,7 +67,7 @@ JobOutcome RunOn(Console& console, const std::string& folder, const std::string&
 }
 
 TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreezeLosesNothing) {
-  FakeTerminal terminal;
+  FakeTerminal terminal({"a.txt"});
   const std::string starts = terminal.dir / "starts";
   TerminalConsoleOptions options = Through(terminal);
   // Two launchers that fail, then one that counts the emulator's starts and becomes it.
@@ -86,7 +88,6 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
     ASSERT_EQ(console.Open(), 1);
     ASSERT_EQ(console.mode(), TerminalConsole::Mode::kRelay);
     ASSERT_EQ(console.Write(bytes.data(), bytes.size()), static_cast<std::int64_t>(bytes.size()));
-    testing::WriteFile(terminal.dir / "a.txt", "");
     EXPECT_EQ(RunOn(console, terminal.dir.Path(), "stderr \"name? \" line pgrp text %n"),
               JobOutcome::kFinished);
     EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text started line bytes 1048576 text end-%n"),
@@ -125,10 +126,9 @@ bool ProcessWithArgument(const std::string& marker) {
 }
 
 TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheCommandsOwnChildren) {
-  FakeTerminal terminal;
+  FakeTerminal terminal({"a.txt", "b.txt"});
   terminal.Do("wait started-a\nclose\n");
   TerminalConsole console(Through(terminal));
-  for (const char* name : {"a.txt", "b.txt"}) testing::WriteFile(terminal.dir / name, "");
   // The command leaves a child of its own behind, named by the folder (unique to this test),
   // that would write a minute later.
   const std::string marker = "grandchild-" + terminal.dir.Path();
@@ -180,8 +180,7 @@ TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTel
 TEST(TerminalConsoleOwnTerminal, IsUsedOnlyInTheForegroundAndLeavesItsFlagsAlone) {
   for (const bool foreground : {true, false}) {
     SCOPED_TRACE(foreground ? "foreground" : "background");
-    FakeTerminal terminal;
-    testing::WriteFile(terminal.dir / "a.txt", "");
+    FakeTerminal terminal({"a.txt"});
     const std::string result = terminal.dir / "result";
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
@@ -235,8 +234,7 @@ TEST(TerminalConsoleOwnTerminal, IsUsedOnlyInTheForegroundAndLeavesItsFlagsAlone
 // The whole program on a terminal it was started from: the driver runs one job with the test
 // terminal as its controlling terminal.
 TEST(TerminalConsoleOwnTerminal, CtrlCInterruptsTheCommandAndEndsTheRun) {
-  FakeTerminal terminal;
-  for (const char* name : {"a.txt", "b.txt"}) testing::WriteFile(terminal.dir / name, "");
+  FakeTerminal terminal({"a.txt", "b.txt"});
   const std::string root = terminal.dir.Path(), result = terminal.dir / "result";
   const std::string line = std::string(WENDRIX_TEST_TERMINAL) + " " + terminal.record + " " +
                            terminal.control + " " WENDRIX_TEST_CONSOLE_DRIVER " " + result + " " +
