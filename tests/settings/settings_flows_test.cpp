@@ -57,10 +57,9 @@ TEST(SettingsFile, DefaultPathFromAnAbsoluteConfigHomeElseHome) {
         const std::string first = DefaultSettingsPath();
         setenv("XDG_CONFIG_HOME", "relative/cfg", 1);
         setenv("HOME", "/home/someone/", 1);
-        std::exit(first + DefaultSettingsPath() ==
-                          "/cfg/here/Wendrix/default.ini/home/someone/.config/Wendrix/default.ini"
-                      ? 0
-                      : 1);
+        // Exits with 0 when both are right.
+        std::exit(first + DefaultSettingsPath() !=
+                  "/cfg/here/Wendrix/default.ini/home/someone/.config/Wendrix/default.ini");
       },
       ::testing::ExitedWithCode(0), "");
 }
