@@ -142,7 +142,8 @@ TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
   }
 }
 
-TEST_F(ParallelJobsTest, FrontEndHearsHowEachCommandEndedWhyItDidNotStartAndWhatWasNotListed) {
+TEST_F(ParallelJobsTest,
+       FrontEndHearsHowCommandsEndedWhyTheyDidNotStartAndWhatWasNotListedAndStopsThem) {
   MakeFiles({"a.0", "b.4", "c.0"});
   for (int jobs : {1, 3}) {
     ASSERT_EQ(Run(jobs, "echo %n exit %e"), JobOutcome::kFinished);
@@ -157,6 +158,14 @@ TEST_F(ParallelJobsTest, FrontEndHearsHowEachCommandEndedWhyItDidNotStartAndWhat
     EXPECT_EQ(ended, (std::vector<std::string>{"a.0", "b.4", "c.0"})) << jobs << " jobs";
     for (const CommandOutcome& outcome : outcomes)
       EXPECT_TRUE(!outcome.started && outcome.start_error == ENOENT) << jobs << " jobs";
+    // A front end that wants no more starts none; the running ones end and their output comes.
+    hooks.keep_going = [this] { return starts < 2; };
+    EXPECT_EQ(Run(jobs, "sleep 50 echo %n"), JobOutcome::kFinished);
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(console.bytes, "a\nb\n");
+    std::ranges::sort(ended);
+    EXPECT_EQ(ended, (std::vector<std::string>{"a.0", "b.4"})) << jobs << " jobs";
+    hooks.keep_going = {};
   }
   std::vector<std::pair<std::string, int>> unlisted;
   hooks.folder_unlisted = [&](const std::string& folder, int error) {
