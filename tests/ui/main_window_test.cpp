@@ -104,7 +104,7 @@ class MainWindowTest : public ::testing::Test {
   JobHooks hooks_;
 };
 
-TEST_F(MainWindowTest, FreshWindowMatchesTheTableIsFixedSizeCentredAndWrittenToAScreenshot) {
+TEST_F(MainWindowTest, FreshWindowMatchesTheTableIsCentredAndItsCloseBoxOnlyPostsAnEvent) {
   ASSERT_EQ(std::size(kTable), static_cast<size_t>(GadgetCount));
   QWidget* window = MainWindowWidget();
   for (const Row& row : kTable) {
@@ -119,7 +119,7 @@ TEST_F(MainWindowTest, FreshWindowMatchesTheTableIsFixedSizeCentredAndWrittenToA
   const QImage image = window->grab().toImage();
   ASSERT_TRUE(image.save(QStringLiteral(WENDRIX_BINARY_DIR "/main_window.png"), "PNG"));
   EXPECT_EQ(QColor(image.pixel(30, 22)), QColor(0, 128, 255));  // the banner, left of its text
-  // A title bar with only a close box.
+  // Fixed size, with a title bar that has only a close box.
   EXPECT_EQ(window->windowTitle(), "Wendrix");
   EXPECT_TRUE(window->minimumSize() == QSize(630, 400) && window->maximumSize() == QSize(630, 400));
   const Qt::WindowFlags flags = window->windowFlags();
@@ -130,6 +130,14 @@ TEST_F(MainWindowTest, FreshWindowMatchesTheTableIsFixedSizeCentredAndWrittenToA
   // Centred on the work area, but never above or left of it when the screen is smaller.
   EXPECT_EQ(CentredPosition(QRect(100, 30, 1280, 994), QSize(630, 400)), QPoint(425, 327));
   EXPECT_EQ(CentredPosition(QRect(0, 0, 800, 300), QSize(636, 429)), QPoint(82, 0));
+  // A close request posts the close event and leaves the window alive.
+  window->close();
+  EXPECT_EQ(WaitWindowEvent(), kEventCloseWindow);
+  EXPECT_TRUE(window->isVisible());
+  // During a run the window is only repainted; a close request then waits for the loop.
+  QTimer::singleShot(0, window, [window] { window->close(); });
+  for (int i = 0; i < 5; ++i) ProcessWindowWithoutInput();
+  EXPECT_EQ(WaitWindowEvent(), kEventCloseWindow);
 }
 
 TEST_F(MainWindowTest, TabFollowsCreationOrderAndEveryButtonTakesAHitTestedClickPostingOneEvent) {
@@ -147,17 +155,6 @@ TEST_F(MainWindowTest, TabFollowsCreationOrderAndEveryButtonTakesAHitTestedClick
     EXPECT_EQ(EventGadget(), row.gadget) << row.text;
     EXPECT_FALSE(WindowEventPending());
   }
-}
-
-TEST_F(MainWindowTest, CloseRequestPostsTheCloseEventAndLeavesTheWindowAlive) {
-  QWidget* window = MainWindowWidget();
-  window->close();
-  EXPECT_EQ(WaitWindowEvent(), kEventCloseWindow);
-  EXPECT_TRUE(window->isVisible());
-  // During a run the window is only repainted; a close request then waits for the loop.
-  QTimer::singleShot(0, window, [window] { window->close(); });
-  for (int i = 0; i < 5; ++i) ProcessWindowWithoutInput();
-  EXPECT_EQ(WaitWindowEvent(), kEventCloseWindow);
 }
 
 TEST_F(MainWindowTest, RequestersOpenAsToldReturnWhatTheUserChoseAndBelongToTheWindow) {
