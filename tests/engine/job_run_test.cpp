@@ -57,14 +57,12 @@ TEST(BuildCommandLine, PlaceholdersForFilesAndFoldersExpandedInOnePass) {
             (Words{"%F", "%x", "100%", "%APPDIR%", "/data/sub/|/data/sub/||", ""}));
   // Only "/" separates; backslashes, "|" and quotes belong to names.
   EXPECT_EQ(args("%p|%n|%e", "/my.d/a\\b|c/.x\"y", ""), Words{"/my.d/a\\b|c/|.x\"y|"});
-  // The command is split only when it begins with a quote; %APPDIR% is the program's folder
-  // either way.
-  EXPECT_EQ(BuildCommandLine("/opt/my tools/run %f", "", "/x", "").program, "/opt/my tools/run %f");
+  // The command is split only when it begins with a quote; every %APPDIR% is the program's
+  // folder either way, and nothing else in the command is replaced.
   const std::string program_folder = testing::ThisProgramFolder();
   ASSERT_FALSE(program_folder.empty());
-  EXPECT_EQ(BuildCommandLine("%APPDIR%tool", "%f", "/x", "").program, program_folder + "tool");
-  EXPECT_EQ(BuildCommandLine("%APPDIR%a %APPDIR%b", "", "/x", "").program,
-            program_folder + "a " + program_folder + "b");
+  EXPECT_EQ(BuildCommandLine("%APPDIR%my tools/run %f %APPDIR%b", "", "/x", "").program,
+            program_folder + "my tools/run %f " + program_folder + "b");
   const CommandLine quoted =
       BuildCommandLine("\"%APPDIR%my tool\" -v \"a b\" %f", "%n", "/d/x", "");
   EXPECT_EQ(quoted.program, program_folder + "my tool");
@@ -80,9 +78,11 @@ class JobTest : public ::testing::Test {
       testing::WriteFile(dir / file, "");
   }
   // The test child run with the parameters for one entry.
-  EntryOutcome Run(const std::string& parameters, const std::string& full_path = "/data/x.txt") {
+  EntryOutcome Run(const std::string& parameters, const std::string& full_path = "/data/x.txt",
+                   CommandOutcome* outcome = nullptr) {
     console.Clear();
-    return ProcessEntry(Settings{"", "", 1, 0, "", TestChild(), parameters}, full_path, "", hooks);
+    return ProcessEntry(Settings{"", "", 1, 0, "", TestChild(), parameters}, full_path, "", hooks,
+                        outcome);
   }
   // A dry run: "full>destination " for every entry handed on, the Root cut off full paths.
   std::string DryRun(const Settings& settings) {
@@ -132,29 +132,19 @@ TEST_F(JobTest, EndedConsoleStopsTheChildWithTheSignalForHowItEndedAndStopsTheRu
   // closed console as SIGHUP; one that ignores them gets its grace time of two seconds, passed on
   // the virtual clock, then a kill.
   testing::VirtualClock clock;
-  const struct {
-    ConsoleState state;
-    const char* parameters;
-    int signal;
-    std::int64_t least_ms;
-  } cases[] = {
-      {ConsoleState::kInterrupted, "text %n sleep 60000", SIGINT, 0},
-      {ConsoleState::kClosed, "text %n sleep 60000", SIGHUP, 0},
-      {ConsoleState::kInterrupted, "ignore text %n sleep 60000", SIGKILL, 2000},
-      {ConsoleState::kClosed, "ignore text %n sleep 60000", SIGKILL, 2000},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.parameters);
-    console.Clear();
-    console.EndOnceWritten(c.state);
-    const std::int64_t start = clock.NowMs();
-    CommandOutcome outcome;
-    EXPECT_EQ(ProcessEntry(Settings{"", "", 1, 0, "", TestChild(), c.parameters}, "/d/x.txt", "",
-                           hooks, &outcome),
-              EntryOutcome::kConsoleEnded);
-    EXPECT_TRUE(WIFSIGNALED(outcome.wait_status) && WTERMSIG(outcome.wait_status) == c.signal)
-        << "status " << outcome.wait_status;
-    EXPECT_GE(clock.NowMs() - start, c.least_ms);
+  for (const bool ignore : {false, true}) {
+    for (const ConsoleState state : {ConsoleState::kInterrupted, ConsoleState::kClosed}) {
+      const int signal = ignore ? SIGKILL : state == ConsoleState::kInterrupted ? SIGINT : SIGHUP;
+      SCOPED_TRACE(signal);
+      console.EndOnceWritten(state);
+      const std::int64_t start = clock.NowMs();
+      CommandOutcome outcome;
+      EXPECT_EQ(
+          Run(ignore ? "ignore text %n sleep 60000" : "text %n sleep 60000", "/d/x.txt", &outcome),
+          EntryOutcome::kConsoleEnded);
+      EXPECT_EQ(outcome.wait_status, signal) << "status " << outcome.wait_status;
+      EXPECT_GE(clock.NowMs() - start, ignore ? 2000 : 0);
+    }
   }
   // The run stops at the first entry.
   console.Clear();
@@ -214,17 +204,6 @@ TEST_F(JobTest, SearchTextHoldingAFolderHandsOnPathsInTheFolderListed) {
   EXPECT_EQ(DryRun(job), "A/../a.txt>../ A/../r.txt>../ A/A1/../a.txt>A1/../ ");
 }
 
-TEST_F(JobTest, DestinationIsNeverAnEntry) {
-  fs::create_directory(dir / "B/out");
-  job.destination = dir / "B/out";
-  job.search_text = "*out";
-  EXPECT_EQ(DryRun(job), "");
-  symlink("B/out", (dir / "to_out").c_str());  // nor by another name
-  EXPECT_EQ(DryRun(job), "");
-  fs::create_directory(dir / "A/out");
-  EXPECT_EQ(DryRun(job), "A/out/>" + dir / "B/out/A/out ");
-}
-
 TEST_F(JobTest, NothingRunsWithoutCommandPlaceholderOrKindYetFoldersAreMirrored) {
   for (Settings settings : {Settings{dir.Path(), "", 1, 1, "", "", "%f"},
                             Settings{dir.Path(), "", 1, 1, "", "cmd", "--flag %F 100%"},
@@ -241,15 +220,24 @@ TEST_F(JobTest, NothingRunsWithoutCommandPlaceholderOrKindYetFoldersAreMirrored)
   EXPECT_EQ(console.bytes, "yes\nyes\nyes\nyes\nyes\nyes\nyes\nyes\nyes\n");
 }
 
-// Also passes over a command that cannot be started.
-TEST_F(JobTest, DestinationInsideTheRootIsNeitherEnteredNorMirrored) {
-  fs::create_directory(dir / "out");
-  symlink(".", (dir / "alias").c_str());  // the same folder by another name
-  EXPECT_EQ(RunJob(Settings{dir.Path(), "", 1, 1, dir / "alias/out", dir / "missing", "%f"}, hooks),
-            JobOutcome::kFinished);
-  EXPECT_TRUE(fs::is_directory(dir / "out/A/A1"));
-  EXPECT_FALSE(fs::exists(dir / "out/out"));
-  EXPECT_FALSE(fs::exists(dir / "out/alias/A"));  // alias leads back to the Root: not entered
+TEST_F(JobTest, DestinationInsideTheRootIsNeitherAnEntryNorEnteredNorMirrored) {
+  fs::create_directory(dir / "B/out");
+  job.destination = dir / "B/out";
+  job.search_text = "*out";
+  EXPECT_EQ(DryRun(job), "");
+  symlink("B/out", (dir / "to_out").c_str());  // nor by another name
+  EXPECT_EQ(DryRun(job), "");
+  fs::create_directory(dir / "A/out");
+  EXPECT_EQ(DryRun(job), "A/out/>" + dir / "B/out/A/out ");
+  // Named through a link back to the Root, in a run that passes over a command that cannot be
+  // started.
+  symlink(".", (dir / "alias").c_str());
+  EXPECT_EQ(
+      RunJob(Settings{dir.Path(), "", 1, 1, dir / "alias/B/out", dir / "missing", "%f"}, hooks),
+      JobOutcome::kFinished);
+  EXPECT_TRUE(fs::is_directory(dir / "B/out/A/A1") && fs::is_directory(dir / "B/out/A/out"));
+  EXPECT_FALSE(fs::exists(dir / "B/out/B/out"));
+  EXPECT_FALSE(fs::exists(dir / "B/out/alias/A"));  // alias leads back to the Root: not entered
 }
 
 TEST_F(JobTest, FolderThatCannotBeListedIsSkippedWithEverythingBelow) {

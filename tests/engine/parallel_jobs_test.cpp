@@ -52,9 +52,9 @@ class ParallelJobsTest : public ::testing::Test {
                   hooks);
   }
 
-  void MakeFiles(std::initializer_list<const char*> files) {
-    for (const char* file : files) {
-      fs::create_directories((dir / file).substr(0, (dir / file).rfind('/')));
+  void MakeFiles(const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+      fs::create_directories(fs::path(dir / file).parent_path());
       testing::WriteFile(dir / file, "");
     }
   }
@@ -73,65 +73,37 @@ class ParallelJobsTest : public ::testing::Test {
 TEST_F(ParallelJobsTest, OutputIsWhatOneAtATimeGivesWithErrorsHeldInWalkOrderToo) {
   // The name is how long a command pauses between its lines, the extension how many bytes it
   // writes between them: the first command is the slowest, and one writes more than is held in
-  // memory while an earlier one still runs.
-  MakeFiles({"100", "20", "3.3000000", "40", "5", "s/0", "s/60.100000", "s/7.1500000"});
-  const std::string parameters = "echo %n-a sleep %n bytes \"%e\" sleep %n echo %n-b stderr %n-e";
+  // memory while an earlier one still runs. Each first tells whether its Mirrored folder exists.
   const std::vector<std::string> walk_order = {"100", "20",  "3.3000000",   "40",
                                                "5",   "s/0", "s/60.100000", "s/7.1500000"};
+  MakeFiles(walk_order);
+  const std::string parameters =
+      "isdir %d echo %n-a sleep %n bytes \"%e\" sleep %n echo %n-b stderr %n-e";
   ASSERT_EQ(Run(1, parameters), JobOutcome::kFinished);
   const std::string one_at_a_time = console.bytes;
-  ASSERT_EQ(one_at_a_time.substr(0, 6), "100-a\n");
-  EXPECT_EQ(one_at_a_time.size(), 4'600'000 + 74);
+  ASSERT_EQ(one_at_a_time.substr(0, 10), "yes\n100-a\n");
+  EXPECT_EQ(one_at_a_time.size(), 4'600'000 + 106);
 
   for (int jobs : {2, 4, 8}) {
     ASSERT_EQ(Run(jobs, parameters), JobOutcome::kFinished);
     EXPECT_TRUE(console.bytes == one_at_a_time) << jobs << " jobs: " << console.bytes.size();
     EXPECT_EQ(errors, "100-e20-e3-e40-e5-e0-e60-e7-e") << jobs << " jobs";
     // Told as they end, so in any order; each once.
-    std::sort(ended.begin(), ended.end());
+    std::ranges::sort(ended);
     EXPECT_EQ(ended, walk_order) << jobs << " jobs";
-    for (const CommandOutcome& outcome : outcomes) {
-      EXPECT_TRUE(outcome.started);
-      EXPECT_TRUE(WIFEXITED(outcome.wait_status) && WEXITSTATUS(outcome.wait_status) == 0);
-    }
-  }
-}
-
-TEST_F(ParallelJobsTest, InputIsDevNullAndMirroredFoldersExistBeforeTheirEntriesCommands) {
-  MakeFiles({"a", "b", "B/c", "B/C/d", "B/C/D/e"});
-  ASSERT_EQ(Run(4, "stdin isdir %d"), JobOutcome::kFinished);
-  std::string expected;
-  for (int i = 0; i < 5; ++i) expected += "/dev/null\nyes\n";
-  EXPECT_EQ(console.bytes, expected);
-}
-
-TEST_F(ParallelJobsTest, FrontEndThatWantsNoMoreStartsNoneAndCommandsThatCannotStartAreTold) {
-  MakeFiles({"a", "b", "c", "d", "e"});
-  hooks.keep_going = [this] { return starts < 2; };
-  EXPECT_EQ(Run(4, "sleep 50 echo %n"), JobOutcome::kFinished);
-  EXPECT_EQ(starts, 2);
-  EXPECT_EQ(console.bytes, "a\nb\n");
-  std::sort(ended.begin(), ended.end());
-  EXPECT_EQ(ended, (std::vector<std::string>{"a", "b"}));
-
-  hooks.keep_going = {};
-  EXPECT_EQ(Run(4, "%f", dir / "missing"), JobOutcome::kFinished);
-  EXPECT_EQ(ended, (std::vector<std::string>{"a", "b", "c", "d", "e"}));
-  for (const CommandOutcome& outcome : outcomes) {
-    EXPECT_FALSE(outcome.started);
-    EXPECT_EQ(outcome.start_error, ENOENT);
+    for (const CommandOutcome& outcome : outcomes)
+      EXPECT_TRUE(outcome.started && outcome.wait_status == 0) << jobs << " jobs";
   }
 }
 
 TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
   MakeFiles({"a", "b", "c", "d", "e", "f"});
-  struct Case {
+  const struct {
     ConsoleState state;
     std::function<int(ConsoleState)> ending_signal;
     const char* parameters;
     int expected_signal;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {ConsoleState::kInterrupted, {}, "echo %n sleep 60000", SIGINT},
       {ConsoleState::kClosed, {}, "echo %n sleep 60000", SIGHUP},
       {ConsoleState::kClosed, [](ConsoleState) { return SIGTERM; }, "echo %n sleep 60000", SIGTERM},
@@ -139,19 +111,18 @@ TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
       {ConsoleState::kClosed, {}, "ignore echo %n sleep 60000", SIGKILL},
   };
   testing::VirtualClock clock;
-  for (const Case& c : cases) {
-    starts_before_end = 4;
+  starts_before_end = 4;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.parameters);
     end_state = c.state;
     hooks.ending_signal = c.ending_signal;
     const std::int64_t start = clock.NowMs();
-    EXPECT_EQ(Run(4, c.parameters), JobOutcome::kConsoleEnded) << c.parameters;
-    if (c.expected_signal == SIGKILL) {
-      EXPECT_GE(clock.NowMs() - start, 2000);
-    }
+    EXPECT_EQ(Run(4, c.parameters), JobOutcome::kConsoleEnded);
+    EXPECT_GE(clock.NowMs() - start, c.expected_signal == SIGKILL ? 2000 : 0);
     // Each started one was reaped, so none runs on or stays a zombie; no fifth was started.
     EXPECT_EQ(starts, 4);
     std::vector<std::string> names_ended = ended;
-    std::sort(names_ended.begin(), names_ended.end());
+    std::ranges::sort(names_ended);
     ASSERT_EQ(names_ended, (std::vector<std::string>{"a", "b", "c", "d"}));
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
       const int status = outcomes[i].wait_status;
@@ -159,37 +130,43 @@ TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
       // The first has ignored the hang-up before it wrote; a later one may not have got so far.
       const bool may_not_have_ignored = c.expected_signal == SIGKILL && ended[i] != "a";
       EXPECT_TRUE(signal == c.expected_signal || (may_not_have_ignored && signal == SIGHUP))
-          << c.parameters << ": command " << i << " status " << status;
+          << "command " << i << " status " << status;
     }
     // What they wrote before their end still comes out, in walk order: the first one's line,
     // then those of the others that got so far.
     EXPECT_EQ(console.bytes.rfind("a\n", 0), 0u) << console.bytes;
     std::string names = console.bytes;
     std::erase(names, '\n');
-    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()) &&
-                std::adjacent_find(names.begin(), names.end()) == names.end())
+    EXPECT_TRUE(std::ranges::is_sorted(names) && std::ranges::adjacent_find(names) == names.end())
         << console.bytes;
   }
 }
 
-TEST_F(ParallelJobsTest, FrontEndHearsHowEachCommandEndedAndWhichFolderCouldNotBeListed) {
+TEST_F(ParallelJobsTest,
+       FrontEndHearsHowCommandsEndedWhyTheyDidNotStartAndWhatWasNotListedAndStopsThem) {
   MakeFiles({"a.0", "b.4", "c.0"});
   for (int jobs : {1, 3}) {
     ASSERT_EQ(Run(jobs, "echo %n exit %e"), JobOutcome::kFinished);
     std::vector<int> statuses;
-    for (const CommandOutcome& outcome : outcomes) {
-      EXPECT_TRUE(outcome.started);
-      statuses.push_back(WIFEXITED(outcome.wait_status) ? WEXITSTATUS(outcome.wait_status) : -1);
-    }
-    std::sort(statuses.begin(), statuses.end());
-    EXPECT_EQ(statuses, (std::vector<int>{0, 0, 4})) << jobs << " jobs";
+    for (const CommandOutcome& outcome : outcomes)
+      statuses.push_back(outcome.started ? outcome.wait_status : -1);
+    std::ranges::sort(statuses);
+    EXPECT_EQ(statuses, (std::vector<int>{0, 0, W_EXITCODE(4, 0)})) << jobs << " jobs";
     EXPECT_EQ(console.bytes, "a\nb\nc\n");
+    // Those that cannot start are told at once, so in walk order.
+    ASSERT_EQ(Run(jobs, "%f", dir / "missing"), JobOutcome::kFinished);
+    EXPECT_EQ(ended, (std::vector<std::string>{"a.0", "b.4", "c.0"})) << jobs << " jobs";
+    for (const CommandOutcome& outcome : outcomes)
+      EXPECT_TRUE(!outcome.started && outcome.start_error == ENOENT) << jobs << " jobs";
+    // A front end that wants no more starts none; the running ones end and their output comes.
+    hooks.keep_going = [this] { return starts < 2; };
+    EXPECT_EQ(Run(jobs, "sleep 50 echo %n"), JobOutcome::kFinished);
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(console.bytes, "a\nb\n");
+    std::ranges::sort(ended);
+    EXPECT_EQ(ended, (std::vector<std::string>{"a.0", "b.4"})) << jobs << " jobs";
+    hooks.keep_going = {};
   }
-  ASSERT_EQ(Run(1, "%f", dir / "missing"), JobOutcome::kFinished);
-  ASSERT_EQ(outcomes.size(), 3u);
-  EXPECT_FALSE(outcomes[0].started);
-  EXPECT_EQ(outcomes[0].start_error, ENOENT);
-
   std::vector<std::pair<std::string, int>> unlisted;
   hooks.folder_unlisted = [&](const std::string& folder, int error) {
     unlisted.emplace_back(folder, error);
@@ -199,23 +176,21 @@ TEST_F(ParallelJobsTest, FrontEndHearsHowEachCommandEndedAndWhichFolderCouldNotB
   EXPECT_EQ(unlisted, (std::vector<std::pair<std::string, int>>{{gone, ENOENT}}));
 }
 
-TEST_F(ParallelJobsTest, FailureIsHeardWhenTheCommandEndsNotWhenTheSlowerOneBeforeItDoes) {
+TEST_F(ParallelJobsTest, FrontEndThatStopsAtTheFirstFailureHearsItBeforeTheSlowerOneBeforeItEnds) {
   // The extension is the operation: a waits until its release file exists, b and c fail at
   // once (an unknown operation). The release comes when c is asked for: a front end that stops
-  // at the first failure must know of b's by then, though a is still running.
+  // at the first failure must know of b's by then, though a is still running. Those running
+  // then end, and their output, read from /dev/null, comes whole in walk order.
   MakeFiles({"a.waitfor", "b.fail", "c.fail"});
-  int failures = 0;
-  hooks.command_ended = [&](const std::string& full_path, const CommandOutcome& outcome) {
-    ended.push_back(full_path.substr(dir.Path().size()));
-    if (outcome.wait_status != 0) ++failures;
-  };
   hooks.keep_going = [&] {
     if (starts == 2) testing::WriteFile(dir / "a", "");
-    return failures == 0;
+    return std::ranges::all_of(outcomes,
+                               [](const CommandOutcome& o) { return o.wait_status == 0; });
   };
-  EXPECT_EQ(Run(2, "%e %p%n"), JobOutcome::kFinished);
+  EXPECT_EQ(Run(2, "stdin echo %n %e %p%n"), JobOutcome::kFinished);
   EXPECT_EQ(starts, 2);
   EXPECT_EQ(ended, (std::vector<std::string>{"b.fail", "a.waitfor"}));
+  EXPECT_EQ(console.bytes, "/dev/null\na\n/dev/null\nb\n");
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ class MainWindowTest : public ::testing::Test {
   JobHooks hooks_;
 };
 
-TEST_F(MainWindowTest, FreshWindowMatchesTheTableAndIsWrittenToAScreenshot) {
+TEST_F(MainWindowTest, FreshWindowMatchesTheTableIsCentredAndItsCloseBoxOnlyPostsAnEvent) {
   ASSERT_EQ(std::size(kTable), static_cast<size_t>(GadgetCount));
   QWidget* window = MainWindowWidget();
   for (const Row& row : kTable) {
@@ -119,10 +119,7 @@ TEST_F(MainWindowTest, FreshWindowMatchesTheTableAndIsWrittenToAScreenshot) {
   const QImage image = window->grab().toImage();
   ASSERT_TRUE(image.save(QStringLiteral(WENDRIX_BINARY_DIR "/main_window.png"), "PNG"));
   EXPECT_EQ(QColor(image.pixel(30, 22)), QColor(0, 128, 255));  // the banner, left of its text
-}
-
-TEST_F(MainWindowTest, WindowIsFixedSizeWithTitleBarOnlyAndCentred) {
-  QWidget* window = MainWindowWidget();
+  // Fixed size, with a title bar that has only a close box.
   EXPECT_EQ(window->windowTitle(), "Wendrix");
   EXPECT_TRUE(window->minimumSize() == QSize(630, 400) && window->maximumSize() == QSize(630, 400));
   const Qt::WindowFlags flags = window->windowFlags();
@@ -133,44 +130,7 @@ TEST_F(MainWindowTest, WindowIsFixedSizeWithTitleBarOnlyAndCentred) {
   // Centred on the work area, but never above or left of it when the screen is smaller.
   EXPECT_EQ(CentredPosition(QRect(100, 30, 1280, 994), QSize(630, 400)), QPoint(425, 327));
   EXPECT_EQ(CentredPosition(QRect(0, 0, 800, 300), QSize(636, 429)), QPoint(82, 0));
-}
-
-TEST_F(MainWindowTest, TabAndShiftTabFollowCreationOrderFromAFreshWindow) {
-  QTest::keyClick(MainWindowWidget()->windowHandle(), Qt::Key_Backtab, Qt::ShiftModifier);
-  EXPECT_EQ(QApplication::focusWidget(), GadgetWidget(ButtonSaveConfig));
-  // Then round again from the first; labels and frames never take the focus.
-  for (const Row& row : kTable) {
-    if (row.kind == L || row.kind == G) continue;
-    QTest::keyClick(MainWindowWidget()->windowHandle(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), GadgetWidget(row.gadget)) << row.text;
-  }
-  EXPECT_FALSE(WindowEventPending());  // moving the focus is no event
-}
-
-TEST_F(MainWindowTest, EveryButtonTakesAHitTestedClickAndPostsOneEventNamingIt) {
-  for (const Row& row : kTable) {
-    if (row.kind != B) continue;
-    Click(row.gadget);
-    EXPECT_EQ(WaitWindowEvent(), kEventGadget);
-    EXPECT_EQ(EventGadget(), row.gadget) << row.text;
-    EXPECT_FALSE(WindowEventPending());
-  }
-}
-
-TEST_F(MainWindowTest, TextsComeBackWholeAmpersandsShowLiterallyAndSettingPostsNothing) {
-  const std::string long_text = std::string(100000, 'x') + " \xc3\xa9t\xc3\xa9 \xe2\x82\xac";
-  SetGadgetText(StringParameters, long_text);
-  EXPECT_EQ(GetGadgetText(StringParameters), long_text);
-  SetGadgetText(ButtonStart, "Save & Go");
-  EXPECT_EQ(GetGadgetText(ButtonStart), "Save & Go");
-  SetGadgetState(CheckboxProcessFolders, 1);
-  EXPECT_TRUE(QKeySequence::mnemonic(static_cast<QPushButton*>(GadgetWidget(ButtonStart))->text())
-                  .isEmpty());
-  EXPECT_FALSE(WindowEventPending());
-}
-
-TEST_F(MainWindowTest, CloseRequestPostsTheCloseEventAndLeavesTheWindowAlive) {
-  QWidget* window = MainWindowWidget();
+  // A close request posts the close event and leaves the window alive.
   window->close();
   EXPECT_EQ(WaitWindowEvent(), kEventCloseWindow);
   EXPECT_TRUE(window->isVisible());
@@ -180,7 +140,24 @@ TEST_F(MainWindowTest, CloseRequestPostsTheCloseEventAndLeavesTheWindowAlive) {
   EXPECT_EQ(WaitWindowEvent(), kEventCloseWindow);
 }
 
-TEST_F(MainWindowTest, RequestersOpenAsToldAndReturnWhatTheUserChose) {
+TEST_F(MainWindowTest, TabFollowsCreationOrderAndEveryButtonTakesAHitTestedClickPostingOneEvent) {
+  QTest::keyClick(MainWindowWidget()->windowHandle(), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), GadgetWidget(ButtonSaveConfig));
+  // Then round again from the first; labels and frames never take the focus, and moving it is
+  // no event (the next click's would not come first).
+  for (const Row& row : kTable) {
+    if (row.kind == L || row.kind == G) continue;
+    QTest::keyClick(MainWindowWidget()->windowHandle(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), GadgetWidget(row.gadget)) << row.text;
+    if (row.kind != B) continue;
+    Click(row.gadget);
+    EXPECT_EQ(WaitWindowEvent(), kEventGadget);
+    EXPECT_EQ(EventGadget(), row.gadget) << row.text;
+    EXPECT_FALSE(WindowEventPending());
+  }
+}
+
+TEST_F(MainWindowTest, RequestersOpenAsToldReturnWhatTheUserChoseAndBelongToTheWindow) {
   std::filesystem::create_directory(dir_ / "Config");
   WriteFile(dir_ / "Config/default.ini", "");
   WriteFile(dir_ / "prog", "#!/bin/sh\n");
@@ -211,72 +188,77 @@ TEST_F(MainWindowTest, RequestersOpenAsToldAndReturnWhatTheUserChose) {
             : ChooseSaveFile("T", c.initial, "Config files (*.ini)|*.ini|All files|*.*", 0);
     EXPECT_EQ(answers_.requester + " -> " + result + answers_.message, c.shown + " -> " + c.result);
   }
+  // Message boxes belong to the Main window even with no window active, as right after a file
+  // requester has gone and before the window is active again.
+  QApplication::setActiveWindow(nullptr);
+  EXPECT_EQ(RequesterOwner(), MainWindowWidget());
+  ShowMessageBox("Alert", "owned", kMbOk);
+  EXPECT_EQ(answers_.owner, MainWindowWidget());
 }
 
 TEST_F(MainWindowTest, PlaceholderButtonsAppendAtTheEndWithoutMovingTheFocus) {
   Press(ButtonPathFilename);
   Press(ButtonPathFilename);
   EXPECT_EQ(GetGadgetText(StringParameters), "\"%f\" %f  %f ");
-  // Neither the caret nor a selection decides where the text goes.
-  SetGadgetText(StringParameters, "-o out");
+  // Neither the caret nor a selection decides where the text goes. A text set comes back
+  // whole, however long, and setting a text or a state posts no event.
+  const std::string long_text = std::string(100000, 'x') + " \xc3\xa9t\xc3\xa9 \xe2\x82\xac";
+  SetGadgetText(StringParameters, long_text);
+  SetGadgetState(CheckboxProcessFolders, 1);
+  EXPECT_FALSE(WindowEventPending());
   static_cast<QLineEdit*>(GadgetWidget(StringParameters))->setSelection(0, 2);
   GadgetWidget(StringCommand)->setFocus();
   for (Gadget button : {ButtonPath, ButtonFilename, ButtonExtension, ButtonHome, ButtonTemp,
                         ButtonDuplicationDestination})
     Press(button);
-  EXPECT_EQ(GetGadgetText(StringParameters), "-o out %p  %n  %e  %h  %t  %d ");
+  EXPECT_EQ(GetGadgetText(StringParameters), long_text + " %p  %n  %e  %h  %t  %d ");
   EXPECT_FALSE(GadgetWidget(StringParameters)->hasFocus());
+  // A button's text shows an ampersand as it is, not as a shortcut.
+  SetGadgetText(ButtonStart, "Save & Go");
+  EXPECT_EQ(GetGadgetText(ButtonStart), "Save & Go");
+  EXPECT_TRUE(QKeySequence::mnemonic(static_cast<QPushButton*>(GadgetWidget(ButtonStart))->text())
+                  .isEmpty());
 }
 
-TEST_F(MainWindowTest, TypingAndCheckBoxClicksPostTheirControlAndRunNothing) {
-  WriteFile(dir_ / "a.txt", "");
-  SetGadgetText(StringPath, dir_.Path());
+TEST_F(MainWindowTest, TypingAndCheckBoxClicksAnywhereOnTheirAreaRunNothingStartRunsTheFields) {
+  std::filesystem::create_directories(dir_ / "tree/sub");
+  std::filesystem::create_directory(dir_ / "copy");
+  WriteFile(dir_ / "tree/a.txt", "");
+  WriteFile(dir_ / "tree/sub/b.txt", "");
+  SetGadgetText(StringPath, dir_ / "tree/");
+  SetGadgetText(StringDestination, dir_ / "copy/");
   SetGadgetText(StringCommand, testing::TestChild());
-  SetGadgetText(StringParameters, "args %n");  // shows if anything runs
+  SetGadgetText(StringParameters, "isdir %d args %n %d");  // shows if anything runs
   QTest::keyClicks(GadgetWidget(StringSearchText), "*");
-  for (Gadget box : {CheckboxProcessFolders, CheckboxProcessFiles, CheckboxProcessFiles})
-    Click(box);
+  // A check box toggles on its box, its caption, the empty part right of it, its far corners and
+  // its middle.
+  const QRect area = GadgetWidget(CheckboxProcessFolders)->geometry();
+  std::vector<int> states;
+  for (const QPoint point :
+       {QPoint(4, 12), QPoint(40, 12), QPoint(area.width() - 2, area.height() / 2),
+        QPoint(area.width() - 1, area.height() - 1), QPoint(0, 0),
+        area.center() - area.topLeft()}) {
+    QTest::mouseClick(MainWindowWidget()->windowHandle(), Qt::LeftButton, {},
+                      area.topLeft() + point);
+    states.push_back(GetGadgetState(CheckboxProcessFolders));
+  }
+  EXPECT_EQ(states, (std::vector<int>{1, 0, 1, 0, 1, 0}));
+  Click(CheckboxProcessFiles);
+  Click(CheckboxProcessFiles);
   std::vector<int> gadgets;
   while (WindowEventPending()) {
     const int event = WaitWindowEvent();
     gadgets.push_back(EventGadget());
     HandleMainWindowEvent(event, hooks_);
   }
-  EXPECT_EQ(gadgets, (std::vector<int>{StringSearchText, CheckboxProcessFolders,
-                                       CheckboxProcessFiles, CheckboxProcessFiles}));
-  EXPECT_EQ(ReadWindowSettings(),
-            (Settings{dir_.Path(), "*", 1, 1, "", testing::TestChild(), "args %n"}));
+  const int folders = CheckboxProcessFolders, files = CheckboxProcessFiles;
+  EXPECT_EQ(gadgets, (std::vector<int>{StringSearchText, folders, folders, folders, folders,
+                                       folders, folders, files, files}));
   EXPECT_EQ(answers_.requester + answers_.message + console_.bytes, "");
-}
-
-TEST_F(MainWindowTest, ACheckBoxTogglesWhereverItsAreaIsClicked) {
-  QWidget* box = GadgetWidget(CheckboxProcessFolders);
-  const QRect area = box->geometry();
-  // The box, the caption, the empty part right of it, the far corners.
-  const QPoint points[] = {{4, 12},
-                           {40, 12},
-                           {area.width() - 2, area.height() / 2},
-                           {area.width() - 1, area.height() - 1},
-                           {0, 0}};
-  int expected = GetGadgetState(CheckboxProcessFolders);
-  for (const QPoint& point : points) {
-    SCOPED_TRACE(point.x());
-    QTest::mouseClick(MainWindowWidget()->windowHandle(), Qt::LeftButton, {},
-                      area.topLeft() + point);
-    expected = 1 - expected;
-    EXPECT_EQ(GetGadgetState(CheckboxProcessFolders), expected);
-    ASSERT_TRUE(WindowEventPending());
-    WaitWindowEvent();
-    EXPECT_EQ(EventGadget(), CheckboxProcessFolders);
-  }
-}
-
-TEST_F(MainWindowTest, MessageBoxesBelongToTheMainWindowEvenWithNoWindowActive) {
-  // As right after a file requester has gone and before the window is active again.
-  QApplication::setActiveWindow(nullptr);
-  EXPECT_EQ(RequesterOwner(), MainWindowWidget());
-  ShowMessageBox("Alert", "owned", kMbOk);
-  EXPECT_EQ(answers_.owner, MainWindowWidget());
+  EXPECT_EQ(ReadWindowSettings(), (Settings{dir_ / "tree/", "*", 1, 0, dir_ / "copy/",
+                                            testing::TestChild(), "isdir %d args %n %d"}));
+  EXPECT_EQ(Press(ButtonStart), HandlerOutcome::kContinue);
+  EXPECT_EQ(console_.bytes, "yes\na\n" + dir_ / "copy/\n" + "yes\nb\n" + dir_ / "copy/sub/\n");
 }
 
 TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnlessCancelled) {
@@ -317,19 +299,6 @@ TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) 
   EXPECT_EQ(ReadWindowSettings(), saved);
   Press(ButtonLoadConfig, dir_ / "missing.ini");
   EXPECT_EQ(answers_.message, "Alert: Could not open config file");
-}
-
-TEST_F(MainWindowTest, StartRunsTheCommandOnTheTreeInTheFields) {
-  std::filesystem::create_directories(dir_ / "tree/sub");
-  std::filesystem::create_directory(dir_ / "copy");
-  WriteFile(dir_ / "tree/a.txt", "");
-  WriteFile(dir_ / "tree/sub/b.txt", "");
-  SetGadgetText(StringPath, dir_ / "tree/");
-  SetGadgetText(StringDestination, dir_ / "copy/");
-  SetGadgetText(StringCommand, testing::TestChild());
-  SetGadgetText(StringParameters, "isdir %d args %n %d");
-  EXPECT_EQ(Press(ButtonStart), HandlerOutcome::kContinue);
-  EXPECT_EQ(console_.bytes, "yes\na\n" + dir_ / "copy/\n" + "yes\nb\n" + dir_ / "copy/sub/\n");
 }
 
 }  // namespace
