@@ -39,14 +39,10 @@ std::pair<int, std::string> RunProgram(const std::string& line) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
-// Starts wendrix-run with args, its standard output on out_fd and its standard error on err_fd
-// (-1: the test's own), its input /dev/null. With own_terminal, out_fd is a pseudo-terminal
-// that becomes the terminal of the session it leads, and its standard input too.
-pid_t StartRun(const std::vector<std::string>& args, int out_fd, int err_fd = -1,
-               bool own_terminal = false) {
-  std::vector<char*> argv{const_cast<char*>(kProgram.c_str())};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
+// Starts wendrix-run with options (shell words), its standard output on out_fd and its standard
+// error on err_fd (-1: the test's own), its input /dev/null. With own_terminal, out_fd is a
+// pseudo-terminal that becomes the terminal of the session it leads, and its standard input too.
+pid_t StartRun(const std::string& options, int out_fd, int err_fd = -1, bool own_terminal = false) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (own_terminal) {
@@ -56,7 +52,7 @@ pid_t StartRun(const std::vector<std::string>& args, int out_fd, int err_fd = -1
     dup2(own_terminal ? out_fd : open("/dev/null", O_RDONLY), 0);
     dup2(out_fd, 1);
     if (err_fd >= 0) dup2(err_fd, 2);
-    execv(kProgram.c_str(), argv.data());
+    execl("/bin/sh", "sh", "-c", ("exec " + kWendrixRun + options).c_str(), nullptr);
     _exit(127);
   }
   return pid;
@@ -76,24 +72,20 @@ std::string ReadUntil(int fd, const std::string& text = "") {
   return bytes;
 }
 
-// The processes whose parent is this one, from /proc.
-std::vector<std::string> OwnChildren() {
-  std::ifstream in("/proc/self/task/" + std::to_string(getpid()) + "/children");
-  std::vector<std::string> pids;
-  for (std::string pid; in >> pid;) pids.push_back(pid);
-  return pids;
+// Whether the first child of pid has a handler for signal, from /proc.
+bool ChildCatches(pid_t pid, int signal) {
+  const std::string self = std::to_string(pid);
+  std::ifstream children("/proc/" + self + "/task/" + self + "/children");
+  std::string child;
+  if (!(children >> child)) return false;
+  std::ifstream status("/proc/" + child + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("SigCgt:", 0) == 0)
+      return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
+  return false;
 }
 
-// The arguments that run the test child over the files of tree.
-std::vector<std::string> RunArgs(const TempDir& tree, const std::string& parameters,
-                                 const std::vector<std::string>& more = {}) {
-  std::vector<std::string> args{"--path", tree.Path(), "--command", TestChild(), "--parameters",
-                                parameters};
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
-
-// The same as options for the shell.
+// Options that run the test child over the files of tree.
 std::string Options(const TempDir& tree, const std::string& parameters,
                     const std::string& more = "") {
   return " --path " + tree.Path() + " --command " + TestChild() + " --parameters '" + parameters +
@@ -241,7 +233,7 @@ TEST_F(WendrixRun, SavedOptionsLoadBackAndRunAsTheyDid) {
 }
 
 TEST_F(WendrixRun, EndingSignalReachesTheCommandsAndNoneOutlivesTheRun) {
-  // Orphans of wendrix-run would become this process's children.
+  // Orphans of wendrix-run would become this process's children, and outlive it.
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   // One that ignores it is killed after its grace time: the parallel jobs' tests pass that on
   // the virtual clock.
@@ -251,8 +243,8 @@ TEST_F(WendrixRun, EndingSignalReachesTheCommandsAndNoneOutlivesTheRun) {
     SCOPED_TRACE(std::string("-j ") + jobs + " signal " + std::to_string(signal));
     int out[2];
     ASSERT_EQ(pipe(out), 0);
-    const pid_t run = StartRun(RunArgs(tree, "echo %n sleep 600000", {"-j", jobs}), out[1],
-                               open("/dev/null", O_WRONLY | O_CLOEXEC));
+    const pid_t run = StartRun(
+        Options(tree, "echo %n sleep 600000", std::string("-j ") + jobs + " 2>/dev/null"), out[1]);
     close(out[1]);
     // Its first command has started once its line has come.
     char first = 0;
@@ -263,9 +255,7 @@ TEST_F(WendrixRun, EndingSignalReachesTheCommandsAndNoneOutlivesTheRun) {
     int status = 0;
     ASSERT_EQ(waitpid(run, &status, 0), run);
     EXPECT_EQ(status, W_EXITCODE(128 + signal, 0));
-    EXPECT_EQ(OwnChildren(), std::vector<std::string>{});
-    while (waitpid(-1, nullptr, WNOHANG) > 0) {
-    }
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a command outlived the run";
   }
 }
 
@@ -277,10 +267,12 @@ TEST_F(WendrixRun, InterruptReachesTheCommandOnceFromTheKeyOrFromKill) {
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     const pid_t run =
-        StartRun(RunArgs(tree, "echo started-%n interrupts 1000"), slave, slave, true);
+        StartRun(Options(tree, "echo started-%n interrupts 1000"), slave, slave, true);
     close(slave);
     std::string terminal = ReadUntil(master, "started");
     ASSERT_NE(terminal.find("started"), std::string::npos) << terminal;
+    // The command counts the interrupts once its handler is in.
+    ASSERT_TRUE(WaitUntil([&] { return ChildCatches(run, SIGINT); }));
     if (from_key) {
       ASSERT_EQ(write(master, "\x03", 1), 1);
     } else {
@@ -300,7 +292,7 @@ TEST_F(WendrixRun, ProgressLineOnlyOnATerminalAndOffItWhileACommandRuns) {
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  const pid_t run = StartRun(RunArgs(tree, "stderr %n exit 0", {"--progress"}), out[1], slave);
+  const pid_t run = StartRun(Options(tree, "stderr %n exit 0", "--progress"), out[1], slave);
   close(out[1]);
   close(slave);
   EXPECT_EQ(ReadUntil(out[0]), "");
