@@ -33,8 +33,6 @@ std::string SettingsText(const std::string& path, const std::string& search,
          command + "\r\nStringParameters = " + parameters + "\r\n";
 }
 
-void Sleep(int ms) { usleep(ms * 1000); }
-
 // Variables a process is started with (a value) or without (nullopt), over the test's own.
 using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
@@ -281,18 +279,26 @@ class DesktopProgramTest : public ::testing::Test {
 // Where "Start !" and "%f : Path+Filename" are.
 constexpr int kStartX = 445, kStartY = 380, kPathX = 225, kPathY = 310;
 
-TEST_F(DesktopProgramTest, APressIsSavedWhenTheCloseBoxOrTheXServerGoingAwayEndsTheProgram) {
-  for (const bool server_ends : {false, true}) {
-    SCOPED_TRACE(server_ends ? "the X server goes away" : "the close box");
+// A press made, then the program ended by its close box, by SIGTERM while a requester is open (the
+// requester runs a loop of its own), or by the X server going away under it, as a session's end
+// does: the Settings are saved with the press.
+TEST_F(DesktopProgramTest, APressIsSavedWhenTheCloseBoxSigtermOrTheServerGoingAwayEndsIt) {
+  for (const std::string end : {"close box", "SIGTERM with a requester open", "server gone"}) {
+    SCOPED_TRACE(end);
     ASSERT_NO_FATAL_FAILURE(Start("args %f", "false"));
     Click(kPathX, kPathY);
-    Sleep(300);
-    if (server_ends) {
-      server_.End(SIGTERM);
-      EXPECT_NE(program_->WaitForExit(), -1);
-    } else {
+    usleep(300'000);
+    if (end == "close box") {
       X(kCloseWindow + " " + window_);
       ASSERT_EQ(program_->WaitForExit(), 0);
+    } else if (end == "SIGTERM with a requester open") {
+      Click(60, 380);  // "Load Config": its requester opens and waits
+      ASSERT_FALSE(FindWindow("^Please choose some config file$").empty());
+      ASSERT_TRUE(program_->Terminate());
+      ASSERT_EQ(program_->WaitForExit(), 0);
+    } else {
+      server_.End(SIGTERM);
+      EXPECT_NE(program_->WaitForExit(), -1);
     }
     EXPECT_EQ(ReadFile(SettingsPath(dir_)), SettingsText(Tree(), "", TestChild(), "args %f %f "))
         << ReadFile(dir_ / "program-errors");
@@ -306,7 +312,7 @@ TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
   const std::string alert = FindWindow("^Alert$");
   ASSERT_FALSE(alert.empty());
   X(kCloseWindow + " " + alert);
-  Sleep(500);
+  usleep(500'000);
   Click(kPathX, kPathY);  // pressed while the command runs, in this order
   Click(205, 340);        // "%h : Home"
   X(kCloseWindow + " " + window_);
@@ -314,15 +320,6 @@ TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
   EXPECT_EQ(ReadFile(dir_ / "program-output"), Tree() + "a.txt\n");
   EXPECT_EQ(ReadFile(SettingsPath(dir_)),
             SettingsText(Tree(), "a.txt", TestChild(), "sleep 2000 args %f %f  %h "));
-}
-
-TEST_F(DesktopProgramTest, SigtermWhileARequesterIsOpenSavesTheSettingsAndEnds) {
-  ASSERT_NO_FATAL_FAILURE(Start("args %f", "false"));
-  Click(60, 380);  // "Load Config": its requester opens and waits
-  ASSERT_FALSE(FindWindow("^Please choose some config file$").empty());
-  ASSERT_TRUE(program_->Terminate());
-  ASSERT_EQ(program_->WaitForExit(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_);
 }
 
 // The console played by a pseudo-terminal driven by a script: Ctrl+C during the first command,
@@ -358,7 +355,7 @@ TEST_F(DesktopProgramTest, OutputShowsInARealTerminalWhoseEndEndsTheProgram) {
   Click(kStartX, kStartY);
   const std::string terminal = FindWindow("wendrix-console");
   ASSERT_FALSE(terminal.empty());
-  Sleep(500);
+  usleep(500'000);
   X("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");
   X("xdotool windowkill " + terminal);
   ASSERT_EQ(program_->WaitForExit(), 0);
