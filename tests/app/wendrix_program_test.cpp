@@ -20,6 +20,7 @@ namespace wendrix {
 namespace {
 
 using namespace wendrix::testing;
+namespace fs = std::filesystem;
 
 const std::string kProgram = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix";
 const std::string kCloseWindow = std::string(WENDRIX_BINARY_DIR) + "/tests/x-close-window";
@@ -32,37 +33,39 @@ std::string SettingsText(const std::string& path, const std::string& search,
          command + "\r\nStringParameters = " + parameters + "\r\n";
 }
 
-void Sleep(int ms) { usleep(ms * 1000); }
-
-// Variables the program is started with (a value) or without (nullopt), over the test's own.
+// Variables a process is started with (a value) or without (nullopt), over the test's own.
 using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 // The user the program runs as where root would read any file: nobody.
 constexpr uid_t kNobody = 65534;
 
-// The program with its home in a temporary folder and its standard output and error in files.
-// terminal is the console's terminal launcher; "false" means none, so the program's own output
-// serves.
-struct Program {
-  Program(const TempDir& dir, bool offscreen, const std::string& terminal = "false",
-          const Environment& environment = {}, bool as_nobody = false) {
-    pid_ = fork();
-    if (pid_ != 0) return;
-    setenv("HOME", (dir / "home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir / "home/.config").c_str(), 1);
-    setenv("WENDRIX_TERMINAL", terminal.c_str(), 1);
-    offscreen ? setenv("QT_QPA_PLATFORM", "offscreen", 1) : unsetenv("QT_QPA_PLATFORM");
-    for (const auto& [name, value] : environment)
-      value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
-    dup2(open("/dev/null", O_RDONLY), 0);
-    dup2(open((dir / "program-output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    dup2(open((dir / "program-errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    if (as_nobody && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
-    execl(kProgram.c_str(), kProgram.c_str(), nullptr);
-    _exit(127);
-  }
-  ~Program() {
-    if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+// Starts argv, looked up in PATH, with environment, its standard input /dev/null and its standard
+// output (unless output is empty) and error in files; as nobody when asked.
+pid_t Spawn(const std::vector<std::string>& argv, const Environment& environment,
+            const std::string& output, const std::string& errors, bool as_nobody = false) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  for (const auto& [name, value] : environment)
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  dup2(open("/dev/null", O_RDONLY), 0);
+  if (!output.empty()) dup2(open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+  dup2(open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+  if (as_nobody && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(126);
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  execvp(args[0], args.data());
+  _exit(127);
+}
+
+// A process the test started, killed at the test's end unless it ended before.
+struct Process {
+  ~Process() { End(SIGKILL); }
+
+  // Sends signal and waits for the end.
+  void End(int signal) {
+    if (pid_ > 0 && kill(pid_, signal) == 0) waitpid(pid_, nullptr, 0);
+    pid_ = -1;
   }
 
   // Sends SIGTERM once it is caught, so that it ends the program in order.
@@ -77,7 +80,7 @@ struct Program {
     return WaitUntil(caught, 10000) && kill(pid_, SIGTERM) == 0;
   }
 
-  // The exit status, or -1 when the program is still there after 30 s.
+  // The exit status, or -1 when the process is still there after 30 s.
   int WaitForExit() {
     int status = 0;
     if (!WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 30000)) return -1;
@@ -88,8 +91,25 @@ struct Program {
   pid_t pid_ = -1;
 };
 
+// The program with its home in a temporary folder and its standard output and error in files.
+// terminal is the console's terminal launcher; "false" means none, so the program's own output
+// serves.
+struct Program : Process {
+  Program(const TempDir& dir, bool offscreen, const std::string& terminal = "false",
+          Environment environment = {}, bool as_nobody = false) {
+    environment.insert(
+        environment.begin(),
+        {{"HOME", dir / "home"},
+         {"XDG_CONFIG_HOME", dir / "home/.config"},
+         {"WENDRIX_TERMINAL", terminal},
+         {"QT_QPA_PLATFORM", offscreen ? std::optional<std::string>("offscreen") : std::nullopt}});
+    pid_ =
+        Spawn({kProgram}, environment, dir / "program-output", dir / "program-errors", as_nobody);
+  }
+};
+
 // Runs a shell command and gives the first line of its output.
-std::string DesktopCommand(const std::string& command) {
+std::string Shell(const std::string& command) {
   FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
@@ -100,7 +120,7 @@ std::string DesktopCommand(const std::string& command) {
 std::string SettingsPath(const TempDir& dir) { return dir / "home/.config/Wendrix/default.ini"; }
 
 void WriteDefaultSettings(const TempDir& dir, const std::string& text) {
-  std::filesystem::create_directories(dir / "home/.config/Wendrix");
+  fs::create_directories(dir / "home/.config/Wendrix");
   WriteFile(SettingsPath(dir), text);
 }
 
@@ -113,15 +133,13 @@ TEST(ProgramTest, LoadsOnlyADefaultFileWithContentAndSavesAtTheEnd) {
   for (const auto& [content, expected] : cases) {
     SCOPED_TRACE(content == nullptr ? "no file" : content);
     TempDir dir;
-    std::filesystem::create_directories(content && *content == '/' ? SettingsPath(dir)
-                                                                   : dir / "home");
+    fs::create_directories(content && *content == '/' ? SettingsPath(dir) : dir / "home");
     if (content != nullptr && *content != '/') WriteDefaultSettings(dir, content);
     Program program(dir, true);
     ASSERT_TRUE(program.Terminate());
     ASSERT_EQ(program.WaitForExit(), 0);
-    EXPECT_EQ(
-        std::filesystem::is_directory(SettingsPath(dir)) ? "folder" : ReadFile(SettingsPath(dir)),
-        expected);
+    EXPECT_EQ(fs::is_directory(SettingsPath(dir)) ? "folder" : ReadFile(SettingsPath(dir)),
+              expected);
   }
 }
 
@@ -139,7 +157,7 @@ TEST(ProgramTest, WithoutADisplayItSaysSoInOneLineAndEnds) {
     const std::string errors = ReadFile(dir / "program-errors");
     EXPECT_EQ(errors.rfind("wendrix: ", 0), 0u) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    EXPECT_FALSE(std::filesystem::exists(SettingsPath(dir)));
+    EXPECT_FALSE(fs::exists(SettingsPath(dir)));
   }
 }
 
@@ -149,10 +167,10 @@ TEST(ProgramTest, WithoutADisplayItSaysSoInOneLineAndEnds) {
 TEST(ProgramTest, SigtermWhileTheStartUpMessageBoxIsShownClosesItSavesAndEnds) {
   TempDir dir;
   WriteDefaultSettings(dir, SettingsText("/data/", "", "", ""));
-  std::filesystem::permissions(SettingsPath(dir), std::filesystem::perms::owner_write);
+  fs::permissions(SettingsPath(dir), fs::perms::owner_write);
   const bool as_nobody = geteuid() == 0;
   if (as_nobody) {
-    std::filesystem::permissions(dir.Path(), std::filesystem::perms::all);
+    fs::permissions(dir.Path(), fs::perms::all);
     for (const std::string& path :
          {dir / "home", dir / "home/.config", dir / "home/.config/Wendrix", SettingsPath(dir)})
       ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
@@ -172,164 +190,136 @@ TEST(WaylandProgramTest, OpensOnAHeadlessCompositorAndSavesOnSigtermAndWhenItGoe
   for (const bool compositor_ends : {false, true}) {
     SCOPED_TRACE(compositor_ends ? "the compositor ends" : "SIGTERM");
     TempDir dir, runtime;
-    std::filesystem::permissions(runtime.Path(), std::filesystem::perms::owner_all);
+    fs::permissions(runtime.Path(), fs::perms::owner_all);
     const std::string socket = "wendrix-test-" + std::to_string(getpid());
-    const pid_t compositor = fork();
-    if (compositor == 0) {
-      setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
-      unsetenv("DISPLAY");
-      dup2(open((dir / "compositor-log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-      execlp("weston", "weston", "--backend=headless-backend.so", ("--socket=" + socket).c_str(),
-             "--idle-time=0", nullptr);
-      _exit(127);
-    }
-    const auto end_compositor = [&] {
-      kill(compositor, SIGTERM);
-      waitpid(compositor, nullptr, 0);
-    };
-    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(runtime / socket); }, 30000)) << ReadFile(dir / "compositor-log");
+    const Environment wayland = {{"DISPLAY", std::nullopt},
+                                 {"WAYLAND_DISPLAY", socket},
+                                 {"XDG_RUNTIME_DIR", runtime.Path()}};
+    Process compositor;
+    compositor.pid_ =
+        Spawn({"weston", "--backend=headless-backend.so", "--socket=" + socket, "--idle-time=0"},
+              wayland, "", dir / "compositor-log");
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(runtime / socket); }, 30000))
+        << ReadFile(dir / "compositor-log");
     // Loaded, the one value given sets every field; saved, all seven are written out.
     WriteDefaultSettings(dir, "StringCommand = convert\n");
-    {
-      Program program(dir, false, "false",
-                      {{"DISPLAY", std::nullopt},
-                       {"WAYLAND_DISPLAY", socket},
-                       {"XDG_RUNTIME_DIR", runtime.Path()}});
-      // Shown: the window's first picture lies in memory shared with the compositor.
-      const std::string maps = "/proc/" + std::to_string(program.pid_) + "/maps";
-      ASSERT_TRUE(WaitUntil(
-          [&] { return ReadFile(maps).find("wayland-shm") != std::string::npos; }, 30000)) << ReadFile(dir / "program-errors");
-      std::filesystem::remove(SettingsPath(dir));  // whatever is there at the end was saved
-      if (compositor_ends) {
-        end_compositor();
-        EXPECT_NE(program.WaitForExit(), -1);
-      } else {
-        ASSERT_TRUE(program.Terminate());
-        EXPECT_EQ(program.WaitForExit(), 0) << ReadFile(dir / "program-errors");
-        EXPECT_EQ(ReadFile(dir / "program-errors"), "");
-        end_compositor();
-      }
+    Program program(dir, false, "false", wayland);
+    // Shown: the window's first picture lies in memory shared with the compositor.
+    const std::string maps = "/proc/" + std::to_string(program.pid_) + "/maps";
+    ASSERT_TRUE(
+        WaitUntil([&] { return ReadFile(maps).find("wayland-shm") != std::string::npos; }, 30000))
+        << ReadFile(dir / "program-errors");
+    fs::remove(SettingsPath(dir));  // whatever is there at the end was saved
+    if (compositor_ends) {
+      compositor.End(SIGTERM);
+      EXPECT_NE(program.WaitForExit(), -1);
+    } else {
+      ASSERT_TRUE(program.Terminate());
+      EXPECT_EQ(program.WaitForExit(), 0) << ReadFile(dir / "program-errors");
+      EXPECT_EQ(ReadFile(dir / "program-errors"), "");
     }
     EXPECT_EQ(ReadFile(SettingsPath(dir)), SettingsText("", "", "convert", ""));
   }
 }
 
-// An X server of the test's own, killed under the running program as a session's end does: the
-// value typed into the window is saved before the program ends.
-TEST(OwnXServerTest, TheSettingsAreSavedWhenTheXServerGoesAway) {
-  WENDRIX_SKIP_UNLESS(system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") == 0,
-                      "Xvfb and xdotool");
-  TempDir dir;
-  int display_pipe[2];
-  ASSERT_EQ(pipe(display_pipe), 0);
-  const pid_t server = fork();
-  if (server == 0) {
-    close(display_pipe[0]);
-    dup2(open("/dev/null", O_WRONLY), 2);
-    execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(display_pipe[1]).c_str(), "-screen", "0",
-           "1024x768x24", "-nolisten", "tcp", nullptr);
-    _exit(127);
-  }
-  close(display_pipe[1]);
-  // The number comes in more than one write, the last once the server is ready; a pipe closed
-  // before that ends the server.
-  std::string number;
-  for (char c; number.find('\n') == std::string::npos && read(display_pipe[0], &c, 1) == 1;)
-    number += c;
-  close(display_pipe[0]);
-  ASSERT_NE(number.find('\n'), std::string::npos) << "Xvfb did not start";
-  const std::string display = ":" + number.substr(0, number.find('\n'));
-  WriteDefaultSettings(dir, SettingsText("/data/", "", "", "-v"));
-  Program program(dir, false, "false", {{"DISPLAY", display}, {"WAYLAND_DISPLAY", std::nullopt}});
-  const std::string x = "DISPLAY=" + display + " ";
-  const std::string window =
-      DesktopCommand(x + "timeout 20 xdotool search --sync --onlyvisible --name '^Wendrix$'");
-  ASSERT_FALSE(window.empty());
-  std::filesystem::remove(SettingsPath(dir));  // whatever is there at the end was saved
-  DesktopCommand(x + "xdotool mousemove --window " + window + " 225 310 click 1");  // "%f"
-  Sleep(300);
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
-  const int status = program.WaitForExit();
-  EXPECT_NE(status, -1);
-  EXPECT_EQ(ReadFile(SettingsPath(dir)), SettingsText("/data/", "", "", "-v %f "))
-      << status << " " << ReadFile(dir / "program-errors");
-}
-
-// Under a real X server: the window driven by clicks hit-tested by the server, and close requests
-// sent as a window manager's close box sends them.
+// On an X server of the test's own: the window driven by clicks hit-tested by the server, close
+// requests sent as a window manager's close box sends them, and the server killed under the
+// running program as a session's end does.
 class DesktopProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WENDRIX_SKIP_UNLESS(std::getenv("DISPLAY") != nullptr, "an X server (scripts/test.sh runs one)");
-    std::filesystem::create_directories(dir_ / "tree");
+    WENDRIX_SKIP_UNLESS(system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") == 0,
+                        "Xvfb and xdotool");
+    // The display's number comes in more than one write, the last once the server is ready.
+    const std::string number = dir_ / "display";
+    server_.pid_ =
+        Spawn({"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+              number, "/dev/null");
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(number).find('\n') != std::string::npos; }))
+        << "Xvfb did not start";
+    display_ = ":" + ReadFile(number).substr(0, ReadFile(number).find('\n'));
+    fs::create_directories(dir_ / "tree");
     for (const char* name : {"a.txt", "b.txt"}) WriteFile(dir_ / "tree/" + name, "");
   }
 
-  static std::string Command(const std::string& command) { return DesktopCommand(command); }
-  // The first visible window whose name matches, once it is mapped.
-  static std::string FindWindow(const std::string& name = "^Wendrix$") {
-    return Command("timeout 20 xdotool search --sync --onlyvisible --name '" + name + "'");
+  // Runs a shell command on the test's display: the first line of its output.
+  std::string X(const std::string& command) const {
+    return Shell("DISPLAY=" + display_ + " " + command);
   }
-  static void Click(const std::string& window, int x, int y) {
-    Command("xdotool mousemove --window " + window + " " + std::to_string(x) + " " +
-            std::to_string(y) + " click 1");
+  // The first visible window whose name matches, once it is mapped.
+  std::string FindWindow(const std::string& name = "^Wendrix$") const {
+    return X("timeout 20 xdotool search --sync --onlyvisible --name '" + name + "'");
+  }
+  void Click(int x, int y) const {
+    X("xdotool mousemove --window " + window_ + " " + std::to_string(x) + " " + std::to_string(y) +
+      " click 1");
   }
   // Starts the program with default settings that run the test child on the tree's files.
   void Start(const std::string& parameters, const std::string& terminal,
              const std::string& search = "") {
     settings_ = SettingsText(Tree(), search, TestChild(), parameters);
     WriteDefaultSettings(dir_, settings_);
-    program_ = std::make_unique<Program>(dir_, false, terminal);
+    program_ = std::make_unique<Program>(
+        dir_, false, terminal,
+        Environment{{"DISPLAY", display_}, {"WAYLAND_DISPLAY", std::nullopt}});
     window_ = FindWindow();
     ASSERT_FALSE(window_.empty());
     // Whatever is saved at the end is written anew.
-    std::filesystem::remove(SettingsPath(dir_));
+    fs::remove(SettingsPath(dir_));
   }
 
   std::string Tree() const { return dir_ / "tree/"; }
 
   TempDir dir_;
-  std::string settings_, window_;
+  Process server_;
+  std::string display_, settings_, window_;
   std::unique_ptr<Program> program_;
 };
 
 // Where "Start !" and "%f : Path+Filename" are.
 constexpr int kStartX = 445, kStartY = 380, kPathX = 225, kPathY = 310;
 
-TEST_F(DesktopProgramTest, APressAndTheCloseBoxEndWithTheSettingsSaved) {
-  ASSERT_NO_FATAL_FAILURE(Start("args %f", "false"));
-  Click(window_, kPathX, kPathY);
-  Sleep(300);
-  Command(kCloseWindow + " " + window_);
-  ASSERT_EQ(program_->WaitForExit(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath(dir_)), SettingsText(Tree(), "", TestChild(), "args %f %f "));
+// A press made, then the program ended by its close box, by SIGTERM while a requester is open (the
+// requester runs a loop of its own), or by the X server going away under it, as a session's end
+// does: the Settings are saved with the press.
+TEST_F(DesktopProgramTest, APressIsSavedWhenTheCloseBoxSigtermOrTheServerGoingAwayEndsIt) {
+  for (const std::string end : {"close box", "SIGTERM with a requester open", "server gone"}) {
+    SCOPED_TRACE(end);
+    ASSERT_NO_FATAL_FAILURE(Start("args %f", "false"));
+    Click(kPathX, kPathY);
+    usleep(300'000);
+    if (end == "close box") {
+      X(kCloseWindow + " " + window_);
+      ASSERT_EQ(program_->WaitForExit(), 0);
+    } else if (end == "SIGTERM with a requester open") {
+      Click(60, 380);  // "Load Config": its requester opens and waits
+      ASSERT_FALSE(FindWindow("^Please choose some config file$").empty());
+      ASSERT_TRUE(program_->Terminate());
+      ASSERT_EQ(program_->WaitForExit(), 0);
+    } else {
+      server_.End(SIGTERM);
+      EXPECT_NE(program_->WaitForExit(), -1);
+    }
+    EXPECT_EQ(ReadFile(SettingsPath(dir_)), SettingsText(Tree(), "", TestChild(), "args %f %f "))
+        << ReadFile(dir_ / "program-errors");
+  }
 }
 
 TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
   ASSERT_NO_FATAL_FAILURE(Start("sleep 2000 args %f", "false", "a.txt"));
-  Click(window_, kStartX, kStartY);
+  Click(kStartX, kStartY);
   // No console window and the output in a file: the first run says so, then goes on.
   const std::string alert = FindWindow("^Alert$");
   ASSERT_FALSE(alert.empty());
-  Command(kCloseWindow + " " + alert);
-  Sleep(500);
-  Click(window_, kPathX, kPathY);  // pressed while the command runs, in this order
-  Click(window_, 205, 340);        // "%h : Home"
-  Command(kCloseWindow + " " + window_);
+  X(kCloseWindow + " " + alert);
+  usleep(500'000);
+  Click(kPathX, kPathY);  // pressed while the command runs, in this order
+  Click(205, 340);        // "%h : Home"
+  X(kCloseWindow + " " + window_);
   ASSERT_EQ(program_->WaitForExit(), 0);
   EXPECT_EQ(ReadFile(dir_ / "program-output"), Tree() + "a.txt\n");
   EXPECT_EQ(ReadFile(SettingsPath(dir_)),
             SettingsText(Tree(), "a.txt", TestChild(), "sleep 2000 args %f %f  %h "));
-}
-
-TEST_F(DesktopProgramTest, SigtermWhileARequesterIsOpenSavesTheSettingsAndEnds) {
-  ASSERT_NO_FATAL_FAILURE(Start("args %f", "false"));
-  Click(window_, 60, 380);  // "Load Config": its requester opens and waits
-  ASSERT_FALSE(FindWindow("^Please choose some config file$").empty());
-  ASSERT_TRUE(program_->Terminate());
-  ASSERT_EQ(program_->WaitForExit(), 0);
-  EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_);
 }
 
 // The console played by a pseudo-terminal driven by a script: Ctrl+C during the first command,
@@ -347,7 +337,7 @@ TEST_F(DesktopProgramTest, InterruptingOrClosingTheConsoleEndsInOrder) {
     WriteFile(control, script);  // kept in the pipe by control_fd
     ASSERT_NO_FATAL_FAILURE(
         Start(parameters, std::string(WENDRIX_TEST_TERMINAL) + " " + screen + " " + control));
-    Click(window_, kStartX, kStartY);
+    Click(kStartX, kStartY);
     EXPECT_EQ(program_->WaitForExit(), 0) << script;
     EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_) << script;
     const std::string shown = ReadFile(screen);
@@ -362,12 +352,12 @@ TEST_F(DesktopProgramTest, InterruptingOrClosingTheConsoleEndsInOrder) {
 TEST_F(DesktopProgramTest, OutputShowsInARealTerminalWhoseEndEndsTheProgram) {
   ASSERT_NO_FATAL_FAILURE(
       Start("args \"Wendrix console:\" %n.%e", "xterm -geometry 80x24+0+0 -e", "*.txt"));
-  Click(window_, kStartX, kStartY);
+  Click(kStartX, kStartY);
   const std::string terminal = FindWindow("wendrix-console");
   ASSERT_FALSE(terminal.empty());
-  Sleep(500);
-  Command("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");
-  Command("xdotool windowkill " + terminal);
+  usleep(500'000);
+  X("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");
+  X("xdotool windowkill " + terminal);
   ASSERT_EQ(program_->WaitForExit(), 0);
   EXPECT_EQ(ReadFile(SettingsPath(dir_)), settings_);
 }
