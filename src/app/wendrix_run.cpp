@@ -149,9 +149,9 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
     std::fwrite(data, 1, length, stderr);
   };
 
-  RunJob(settings, hooks,
-         options.dry_run ? DryRunOptions(settings, program, console, report, progress)
-                         : JobOptions{});
+  RunJob(
+      settings, hooks,
+      options.dry_run ? DryRunOptions(settings, program, console, report, progress) : JobOptions{});
   progress.Hide();
   return ExitStatus(console, report);
 }
@@ -193,6 +193,11 @@ int Run(int argc, char** argv) {
       return kExitUsage;
     }
     return kExitSucceeded;
+  }
+  // Without a window no folder is meant by default: the program's own would be /usr/bin.
+  if (settings.path.empty()) {
+    WriteError("no folder to walk: name it with --path");
+    return kExitUsage;
   }
   return RunFromSettings(options, settings);
 }

@@ -22,7 +22,13 @@ constexpr const char* kKeyParameters = "StringParameters";
 constexpr const char* kRequesterTitle = "Please choose some config file";
 constexpr const char* kRequesterFilters = "Config files (*.ini)|*.ini|All files|*.*";
 
-std::string RequesterDefault() { return ProgramFolder() + "Config/default.ini"; }
+// Installed, the Config folder is the user's own, which nobody else makes: made here, so that the
+// requester opens in it.
+std::string RequesterDefault() {
+  const std::string config = OwnFolder() + "Config";
+  if (RunsInstalled()) MakeFolderWithParents(config);
+  return config + "/default.ini";
+}
 
 constexpr const char* kKeys[] = {kKeyPath,           kKeySearchText,  kKeyProcessFiles,
                                  kKeyProcessFolders, kKeyDestination, kKeyCommand,
@@ -44,9 +50,7 @@ Settings ReadOpenStore() {
 
 }  // namespace
 
-std::string DefaultSettingsPath() {
-  return SpecialFolderPath(CSIDL_APPDATA) + "/Wendrix/default.ini";
-}
+std::string DefaultSettingsPath() { return UserWendrixFolder() + "default.ini"; }
 
 bool SaveSettingsFile(const std::string& file_name, const Settings& settings) {
   if (file_name.empty()) return false;

@@ -12,6 +12,7 @@
 
 #include "engine/command_line.h"
 #include "recording_console.h"
+#include "services/path_helpers.h"
 #include "test_support.h"
 #include "virtual_clock.h"
 
@@ -171,6 +172,20 @@ TEST_F(JobTest, WalksDepthFirstLaterSubfoldersFirstAndSearchTextSelectsOnlyCandi
   job.search_text = "doc*";
   // A1 is entered once, by the name the walk meets first: "also" is walked before "A1".
   EXPECT_EQ(DryRun(job), "B/doc1/>B/doc1 A/also/DOC>A/also/ ");
+}
+
+TEST_F(JobTest, EmptyPathWalksTheProgramFolderOrInstalledTheUsersWendrixFolder) {
+  setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
+  fs::create_directories(dir / "cfg/Wendrix");
+  testing::WriteFile(dir / "cfg/Wendrix/default.ini", "");
+  job.path = "";
+  job.search_text = NamePart(ProgramFilePath(), false);
+  EXPECT_EQ(DryRun(job), ProgramFilePath() + "> ");
+  SetInstalledBinFolder(testing::ThisProgramFolder());
+  job.search_text = "";
+  EXPECT_EQ(DryRun(job), "cfg/Wendrix/default.ini> ");
+  SetInstalledBinFolder("");
+  unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(JobTest, EveryFolderIsEnteredOnceWhateverTheLinksToIt) {

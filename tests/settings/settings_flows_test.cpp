@@ -85,6 +85,16 @@ TEST(SettingsFlows, ConfigIsSavedOrLoadedWholeFailuresToldCancelSilent) {
                    "Alert: Could not open config file"}));
   EXPECT_EQ(window.request, "Please choose some config file|" + ThisProgramFolder() +
                                 "Config/default.ini|Config files (*.ini)|*.ini|All files|*.*|0");
+  EXPECT_FALSE(std::filesystem::exists(ThisProgramFolder() + "Config"));
+  // Installed: in the user's Wendrix folder, whose Config folder is made for the requester.
+  SetInstalledBinFolder(ThisProgramFolder());
+  setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
+  LoadConfigAction(window);
+  SetInstalledBinFolder("");
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(window.request.substr(0, window.request.find("|Config ")),
+            "Please choose some config file|" + dir / "cfg/Wendrix/Config/default.ini");
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "cfg/Wendrix/Config"));
 }
 
 TEST(SettingsFlows, AtExitTheSettingsFolderIsMadeWithTheFoldersAboveIt) {
@@ -92,8 +102,8 @@ TEST(SettingsFlows, AtExitTheSettingsFolderIsMadeWithTheFoldersAboveIt) {
   FakeWindow window;
   window.settings = kSample;
   // None, one or two folders missing: the file is written all the same.
-  for (const std::string& path : {dir / "default.ini", dir / "Wendrix/default.ini",
-                                  dir / "config/Wendrix/default.ini"}) {
+  for (const std::string& path :
+       {dir / "default.ini", dir / "Wendrix/default.ini", dir / "config/Wendrix/default.ini"}) {
     SaveSettingsAtExit(window, path);
     EXPECT_EQ(ReadFile(path), kSampleText) << path;
   }

@@ -261,27 +261,36 @@ TEST_F(MainWindowTest, TypingAndCheckBoxClicksAnywhereOnTheirAreaRunNothingStart
   EXPECT_EQ(console_.bytes, "yes\na\n" + dir_ / "copy/\n" + "yes\nb\n" + dir_ / "copy/sub/\n");
 }
 
+// Installed, the folder requesters open at the user's home; the command's stays with the program.
 TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnlessCancelled) {
-  std::filesystem::create_directory(dir_ / "photos");
+  std::filesystem::create_directories(dir_ / "home/photos");
   WriteFile(dir_ / "tool", "#!/bin/sh\n");
-  const std::string in = "|" + testing::ThisProgramFolder() + "||";
-  const struct {
-    Gadget button, field;
-    std::string name, result, shown;
-  } cases[] = {
-      {ButtonSelectPath, StringPath, dir_ / "photos", dir_ / "photos/",
-       "Please select a path" + in + "Directories|"},
-      {ButtonSelectDestination, StringDestination, dir_.Path(), dir_.Path(),
-       "Please select a path where duplicating tree" + in + "Directories|"},
-      {ButtonSelectCommand, StringCommand, dir_ / "tool", dir_ / "tool",
-       "Please choose some exe file" + in + "Exe files|"},
-  };
-  for (const auto& c : cases) {
-    Press(c.button, c.name);
-    EXPECT_EQ(answers_.requester + " -> " + GetGadgetText(c.field), c.shown + " -> " + c.result);
-    Press(c.button);
-    EXPECT_EQ(GetGadgetText(c.field), c.result);
+  const std::string program = "|" + testing::ThisProgramFolder() + "||";
+  const std::string home = std::getenv("HOME");
+  setenv("HOME", (dir_ / "home").c_str(), 1);
+  for (const bool installed : {false, true}) {
+    SetInstalledBinFolder(installed ? testing::ThisProgramFolder() : "");
+    const std::string in = installed ? "|" + dir_ / "home/||" : program;
+    const struct {
+      Gadget button, field;
+      std::string name, result, shown;
+    } cases[] = {
+        {ButtonSelectPath, StringPath, dir_ / "home/photos", dir_ / "home/photos/",
+         "Please select a path" + in + "Directories|"},
+        {ButtonSelectDestination, StringDestination, dir_.Path(), dir_.Path(),
+         "Please select a path where duplicating tree" + in + "Directories|"},
+        {ButtonSelectCommand, StringCommand, dir_ / "tool", dir_ / "tool",
+         "Please choose some exe file" + program + "Exe files|"},
+    };
+    for (const auto& c : cases) {
+      Press(c.button, c.name);
+      EXPECT_EQ(answers_.requester + " -> " + GetGadgetText(c.field), c.shown + " -> " + c.result);
+      Press(c.button);
+      EXPECT_EQ(GetGadgetText(c.field), c.result);
+    }
   }
+  SetInstalledBinFolder("");
+  setenv("HOME", home.c_str(), 1);
 }
 
 TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) {
