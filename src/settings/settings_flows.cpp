@@ -5,6 +5,7 @@
 
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
+#include "settings/pending_file.h"
 #include "settings/settings_store.h"
 
 namespace wendrix {
@@ -96,6 +97,8 @@ void LoadSettings(SettingsWindow& window, const std::string& file_name) {
 }
 
 void LoadSettingsAtStart(SettingsWindow& window, const std::string& path) {
+  // A save killed before its rename left its temporary file; none outlives the next start.
+  RemoveStaleTemporaries(path);
   // A missing or empty file, or a folder, leaves the window's initial values.
   if (ProbePath(path) > 0) LoadSettings(window, path);
 }

@@ -1,6 +1,8 @@
 #include "settings/settings_flows.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <filesystem>
 
@@ -107,6 +109,20 @@ TEST(SettingsFlows, AtExitTheSettingsFolderIsMadeWithTheFoldersAboveIt) {
     SaveSettingsAtExit(window, path);
     EXPECT_EQ(ReadFile(path), kSampleText) << path;
   }
+  // What saves killed before their rename left goes at the next start and the next save; the
+  // file of a save still being written, which holds its lock, stays.
+  const std::string left = dir / ".default.ini.Ab12Cd", live = dir / ".default.ini.Live12";
+  WriteFile(live, "");
+  const int writer = open(live.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(writer, LOCK_EX), 0);
+  for (const bool at_start : {true, false}) {
+    WriteFile(left, "");
+    at_start ? LoadSettingsAtStart(window, dir / "default.ini")
+             : SaveSettingsAtExit(window, dir / "default.ini");
+    EXPECT_FALSE(std::filesystem::exists(left)) << at_start;
+    EXPECT_TRUE(std::filesystem::exists(live)) << at_start;
+  }
+  close(writer);
   // A file where a folder should be: nothing is written, and the file stays as it was.
   WriteFile(dir / "plain", "keep");
   SaveSettingsAtExit(window, dir / "plain/Wendrix/default.ini");
