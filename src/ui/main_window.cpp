@@ -18,6 +18,8 @@
 #include <cmath>
 #include <deque>
 
+#include "ui/byte_text.h"
+
 namespace wendrix {
 namespace {
 
@@ -106,8 +108,9 @@ WindowState& State() {
 
 void PostEvent(int code, int gadget) { State().queue.push_back({code, kMainWindowId, gadget}); }
 
-QString ToQt(const std::string& text) { return QString::fromLocal8Bit(text); }
-std::string FromQt(const QString& text) { return text.toLocal8Bit().toStdString(); }
+// Lossless both ways: a path that is not UTF-8 comes back from its field as it went in.
+QString ToQt(const std::string& text) { return BytesToQt(text); }
+std::string FromQt(const QString& text) { return BytesFromQt(text); }
 
 // Buttons, check boxes and frame titles read "&" as a mnemonic mark; doubling shows it as is.
 QString EscapeMnemonic(QString text) { return text.replace(u'&', QStringLiteral("&&")); }

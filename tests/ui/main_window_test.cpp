@@ -308,6 +308,18 @@ TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) 
   EXPECT_EQ(ReadWindowSettings(), saved);
   Press(ButtonLoadConfig, dir_ / "missing.ini");
   EXPECT_EQ(answers_.message, "Alert: Could not open config file");
+  // Bytes that are not UTF-8 come back from a field as they went in: loaded from a file in a
+  // folder chosen by the name the requester shows for it (U+FFFD), typed around, and saved.
+  const std::string odd = "/d\xFF\xFE/\xC3\xA9\xED\xA0\x80\xF4\x90\x80\x80\xC0\xAF";
+  std::filesystem::create_directory(dir_ / "ph\xFFto");
+  WriteFile(dir_ / "ph\xFFto/odd.ini", "StringDestination = " + odd + "\r\n");
+  Press(ButtonLoadConfig, dir_ / "ph\xEF\xBF\xBDto/odd.ini");
+  Press(ButtonSelectPath, dir_ / "ph\xEF\xBF\xBDto");
+  QTest::keyClicks(GadgetWidget(StringDestination), "x");
+  while (WindowEventPending()) WaitWindowEvent();
+  Press(ButtonSaveConfig, dir_ / "odd.ini");
+  EXPECT_EQ(ReadWindowSettings(), (Settings{dir_ / "ph\xFFto/", "", 1, 0, "x" + odd, "", ""}));
+  EXPECT_NE(testing::ReadFile(dir_ / "odd.ini").find("= x" + odd + "\r\n"), std::string::npos);
 }
 
 }  // namespace
