@@ -175,15 +175,17 @@ TEST_F(JobTest, WalksDepthFirstLaterSubfoldersFirstAndSearchTextSelectsOnlyCandi
 }
 
 TEST_F(JobTest, EmptyPathWalksTheProgramFolderOrInstalledTheUsersWendrixFolder) {
-  setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
-  fs::create_directories(dir / "cfg/Wendrix");
-  testing::WriteFile(dir / "cfg/Wendrix/default.ini", "");
+  // A relative XDG_CONFIG_HOME would name another folder in every working folder: HOME's.
+  setenv("XDG_CONFIG_HOME", "cfg", 1);
+  setenv("HOME", dir.Path().c_str(), 1);
+  fs::create_directories(dir / ".config/Wendrix");
+  testing::WriteFile(dir / ".config/Wendrix/default.ini", "");
   job.path = "";
   job.search_text = NamePart(ProgramFilePath(), false);
   EXPECT_EQ(DryRun(job), ProgramFilePath() + "> ");
   SetInstalledBinFolder(testing::ThisProgramFolder());
   job.search_text = "";
-  EXPECT_EQ(DryRun(job), "cfg/Wendrix/default.ini> ");
+  EXPECT_EQ(DryRun(job), ".config/Wendrix/default.ini> ");
   SetInstalledBinFolder("");
   unsetenv("XDG_CONFIG_HOME");
 }

@@ -164,11 +164,9 @@ TEST_F(MainWindowTest, RequestersOpenAsToldReturnWhatTheUserChoseAndBelongToTheW
   std::filesystem::permissions(dir_ / "prog", std::filesystem::perms::owner_all);
   WriteFile(dir_ / "notes.txt", "");
   const struct {
-    char kind;                                          // Folder, Open or Save
+    char kind;                                          // Open or Save
     std::string typed, initial, listed, shown, result;  // typed (if anything) and confirmed
   } cases[] = {
-      // A folder always ends with one slash.
-      {'F', "Config", dir_.Path(), "", "T|" + dir_.Path() + "||Directories|", dir_ / "Config/"},
       // Programs are listed under "*.exe"; a name that does not exist yet is taken.
       {'O', "new-tool", dir_.Path(), "Config prog", "T|" + dir_.Path() + "||Exe files|Config prog",
        dir_ / "new-tool"},
@@ -182,8 +180,7 @@ TEST_F(MainWindowTest, RequestersOpenAsToldReturnWhatTheUserChoseAndBelongToTheW
     answers_.answer = c.typed;
     answers_.listed = c.listed;
     const std::string result =
-        c.kind == 'F' ? ChooseFolder("T", c.initial)
-        : c.kind == 'O'
+        c.kind == 'O'
             ? ChooseOpenFile("T", c.initial, "Exe files|*.exe|All files|*.*", 0)
             : ChooseSaveFile("T", c.initial, "Config files (*.ini)|*.ini|All files|*.*", 0);
     EXPECT_EQ(answers_.requester + " -> " + result + answers_.message, c.shown + " -> " + c.result);
@@ -261,41 +258,42 @@ TEST_F(MainWindowTest, TypingAndCheckBoxClicksAnywhereOnTheirAreaRunNothingStart
   EXPECT_EQ(console_.bytes, "yes\na\n" + dir_ / "copy/\n" + "yes\nb\n" + dir_ / "copy/sub/\n");
 }
 
-// Installed, the folder requesters open at the user's home; the command's stays with the program.
 TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnlessCancelled) {
-  std::filesystem::create_directories(dir_ / "home/photos");
+  std::filesystem::create_directory(dir_ / "photos");
   WriteFile(dir_ / "tool", "#!/bin/sh\n");
-  const std::string program = "|" + testing::ThisProgramFolder() + "||";
-  const std::string home = std::getenv("HOME");
-  setenv("HOME", (dir_ / "home").c_str(), 1);
-  for (const bool installed : {false, true}) {
-    SetInstalledBinFolder(installed ? testing::ThisProgramFolder() : "");
-    const std::string in = installed ? "|" + dir_ / "home/||" : program;
-    const struct {
-      Gadget button, field;
-      std::string name, result, shown;
-    } cases[] = {
-        {ButtonSelectPath, StringPath, dir_ / "home/photos", dir_ / "home/photos/",
-         "Please select a path" + in + "Directories|"},
-        {ButtonSelectDestination, StringDestination, dir_.Path(), dir_.Path(),
-         "Please select a path where duplicating tree" + in + "Directories|"},
-        {ButtonSelectCommand, StringCommand, dir_ / "tool", dir_ / "tool",
-         "Please choose some exe file" + program + "Exe files|"},
-    };
-    for (const auto& c : cases) {
-      Press(c.button, c.name);
-      EXPECT_EQ(answers_.requester + " -> " + GetGadgetText(c.field), c.shown + " -> " + c.result);
-      Press(c.button);
-      EXPECT_EQ(GetGadgetText(c.field), c.result);
-    }
+  const std::string in = "|" + testing::ThisProgramFolder() + "||";
+  const struct {
+    Gadget button, field;
+    std::string name, result, shown;
+  } cases[] = {
+      {ButtonSelectPath, StringPath, dir_ / "photos", dir_ / "photos/",
+       "Please select a path" + in + "Directories|"},
+      {ButtonSelectDestination, StringDestination, dir_.Path(), dir_.Path(),
+       "Please select a path where duplicating tree" + in + "Directories|"},
+      {ButtonSelectCommand, StringCommand, dir_ / "tool", dir_ / "tool",
+       "Please choose some exe file" + in + "Exe files|"},
+  };
+  for (const auto& c : cases) {
+    Press(c.button, c.name);
+    EXPECT_EQ(answers_.requester + " -> " + GetGadgetText(c.field), c.shown + " -> " + c.result);
+    Press(c.button);
+    EXPECT_EQ(GetGadgetText(c.field), c.result);
   }
+  // Installed, the folder requesters open at the user's home; the command's stays with the
+  // program.
+  SetInstalledBinFolder(testing::ThisProgramFolder());
+  setenv("HOME", (dir_ / "photos").c_str(), 1);
+  Press(ButtonSelectDestination);
+  EXPECT_EQ(answers_.requester,
+            "Please select a path where duplicating tree|" + dir_ / "photos/||Directories|");
+  Press(ButtonSelectCommand);
+  EXPECT_EQ(answers_.requester, "Please choose some exe file" + in + "Exe files|");
   SetInstalledBinFolder("");
-  setenv("HOME", home.c_str(), 1);
 }
 
 TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) {
   SetGadgetText(StringSearchText, "*.jpg");
-  Press(ButtonSaveConfig, dir_ / "saved.ini");
+  Press(ButtonSaveConfig, dir_ / "saved");
   EXPECT_EQ(answers_.message, "Info: Config file successfully saved.");
   const Settings saved = ReadWindowSettings();
   Press(ButtonSaveConfig, "/proc/version");  // exists but cannot be replaced, whoever runs the test
@@ -304,7 +302,7 @@ TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) 
   WriteFile(dir_ / "folders.ini", "CheckboxProcessFolders = 1\n");
   Press(ButtonLoadConfig, dir_ / "folders.ini");
   EXPECT_EQ(ReadWindowSettings(), (Settings{"", "", 1, 1, "", "", ""}));
-  Press(ButtonLoadConfig, dir_ / "saved.ini");
+  Press(ButtonLoadConfig, dir_ / "saved");  // as named: no extension added
   EXPECT_EQ(ReadWindowSettings(), saved);
   Press(ButtonLoadConfig, dir_ / "missing.ini");
   EXPECT_EQ(answers_.message, "Alert: Could not open config file");
