@@ -135,14 +135,12 @@ TEST_F(WendrixRun, DryRunLinesPastedIntoAShellDoWhatTheRunDoes) {
 TEST_F(WendrixRun, BadArgumentsAndSettingsThatCannotBeUsedAreRefusedWithTwoAndOneLine) {
   WriteFile(work / "empty.ini", "");
   WriteFile(work / "other.ini", "[Desktop Entry]\nName=x\n");
-  WriteFile(work / "nopath.ini", "StringCommand = x\nStringParameters = %f\n");
   for (const std::string& args :
        {" " + work / "missing.ini", " " + work.Path(), std::string(), " --bogus " + file,
         " " + file + " " + file, " " + work / "empty.ini", " " + work / "other.ini",
         " " + std::string(TestChild()), " --search x --save " + work / "no/such/folder.ini",
         " --search 'a\nb' --save " + file, " --jobs=x " + file, std::string(" --path"),
-        " - " + file, std::string(" --command x"), " --path '' --search nopath " + file,
-        " " + work / "nopath.ini"}) {
+        " - " + file, std::string(" --command x"), " --path '' --search nopath " + file}) {
     const auto [status, message] = RunProgram(kWendrixRun + args);
     EXPECT_EQ(status, 2) << args;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;

@@ -182,7 +182,7 @@ TEST_F(JobTest, EmptyPathWalksTheProgramFolderOrInstalledTheUsersWendrixFolder) 
   testing::WriteFile(dir / ".config/Wendrix/default.ini", "");
   job.path = "";
   job.search_text = NamePart(ProgramFilePath(), false);
-  EXPECT_EQ(DryRun(job), ProgramFilePath() + "> ");
+  EXPECT_EQ(DryRun(job), testing::ThisProgramFolder() + job.search_text + "> ");
   SetInstalledBinFolder(testing::ThisProgramFolder());
   job.search_text = "";
   EXPECT_EQ(DryRun(job), ".config/Wendrix/default.ini> ");

@@ -292,32 +292,28 @@ TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnles
 }
 
 TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) {
-  SetGadgetText(StringSearchText, "*.jpg");
-  Press(ButtonSaveConfig, dir_ / "saved");
-  EXPECT_EQ(answers_.message, "Info: Config file successfully saved.");
-  const Settings saved = ReadWindowSettings();
-  Press(ButtonSaveConfig, "/proc/version");  // exists but cannot be replaced, whoever runs the test
-  EXPECT_EQ(answers_.message, "Alert: Could not create config file");
-  // Loading sets every field, also those the file does not name.
-  WriteFile(dir_ / "folders.ini", "CheckboxProcessFolders = 1\n");
-  Press(ButtonLoadConfig, dir_ / "folders.ini");
-  EXPECT_EQ(ReadWindowSettings(), (Settings{"", "", 1, 1, "", "", ""}));
-  Press(ButtonLoadConfig, dir_ / "saved");  // as named: no extension added
-  EXPECT_EQ(ReadWindowSettings(), saved);
-  Press(ButtonLoadConfig, dir_ / "missing.ini");
-  EXPECT_EQ(answers_.message, "Alert: Could not open config file");
-  // Bytes that are not UTF-8 come back from a field as they went in: loaded from a file in a
-  // folder chosen by the name the requester shows for it (U+FFFD), typed around, and saved.
+  // Loading sets every field, also those the file does not name. Bytes that are not UTF-8 come
+  // back from a field as they went in: loaded from a file in a folder chosen by the name the
+  // requester shows for it (U+FFFD), typed around, saved and loaded again.
   const std::string odd = "/d\xFF\xFE/\xC3\xA9\xED\xA0\x80\xF4\x90\x80\x80\xC0\xAF";
   std::filesystem::create_directory(dir_ / "ph\xFFto");
-  WriteFile(dir_ / "ph\xFFto/odd.ini", "StringDestination = " + odd + "\r\n");
+  WriteFile(dir_ / "ph\xFFto/odd.ini", "CheckboxProcessFolders = 1\nStringDestination = " + odd);
   Press(ButtonLoadConfig, dir_ / "ph\xEF\xBF\xBDto/odd.ini");
   Press(ButtonSelectPath, dir_ / "ph\xEF\xBF\xBDto");
   QTest::keyClicks(GadgetWidget(StringDestination), "x");
   while (WindowEventPending()) WaitWindowEvent();
-  Press(ButtonSaveConfig, dir_ / "odd.ini");
-  EXPECT_EQ(ReadWindowSettings(), (Settings{dir_ / "ph\xFFto/", "", 1, 0, "x" + odd, "", ""}));
-  EXPECT_NE(testing::ReadFile(dir_ / "odd.ini").find("= x" + odd + "\r\n"), std::string::npos);
+  const Settings saved{dir_ / "ph\xFFto/", "", 1, 1, "x" + odd, "", ""};
+  EXPECT_EQ(ReadWindowSettings(), saved);
+  Press(ButtonSaveConfig, dir_ / "saved");
+  EXPECT_EQ(answers_.message, "Info: Config file successfully saved.");
+  EXPECT_NE(testing::ReadFile(dir_ / "saved").find("= x" + odd + "\r\n"), std::string::npos);
+  Press(ButtonSaveConfig, "/proc/version");  // exists but cannot be replaced, whoever runs the test
+  EXPECT_EQ(answers_.message, "Alert: Could not create config file");
+  SetGadgetText(StringPath, "");
+  Press(ButtonLoadConfig, dir_ / "saved");  // as named: no extension added
+  EXPECT_EQ(ReadWindowSettings(), saved);
+  Press(ButtonLoadConfig, dir_ / "missing.ini");
+  EXPECT_EQ(answers_.message, "Alert: Could not open config file");
 }
 
 }  // namespace
