@@ -144,6 +144,8 @@ TEST_F(WendrixRun, BadArgumentsAndSettingsThatCannotBeUsedAreRefusedWithTwoAndOn
     const auto [status, message] = RunProgram(kWendrixRun + args);
     EXPECT_EQ(status, 2) << args;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+  // Held errors are output too.
+  EXPECT_EQ(RunProgram(kWendrixRun + Options(tree, "stderr %n", "-j 4") + " 2>/dev/full").first, 3);
     EXPECT_EQ(message.rfind("wendrix-run: ", 0), 0u) << message;
     // The message names a missing file.
     EXPECT_EQ(args.find("missing") != args.npos, message.find("missing.ini") != args.npos);
@@ -187,6 +189,18 @@ TEST_F(WendrixRun, ExitStatusAndTheLinesOnStandardErrorTellWhatHappened) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(RunProgram(kWendrixRun + c.args), std::pair(c.status, c.output)) << c.args;
+
+  // Mirrored folders: a destination that is not there runs nothing; a folder that cannot be
+  // made is told, and the entries below it still run.
+  EXPECT_EQ(RunProgram(kWendrixRun + " " + file + " --destination " + work / "gone"),
+            std::pair(2, "wendrix-run: the destination " + work / "gone" + " is not a folder\n"));
+  WriteFile(out / "sub", "");
+  const auto [mirrored, lines] = RunProgram(kWendrixRun + " " + file + " --parameters 'args %n'");
+  EXPECT_EQ(mirrored, 1);
+  EXPECT_EQ(lines, "wendrix-run: cannot create folder " + out / "sub" +
+                       ": File exists\nit's \"odd\"\n\xff\nplain\n$(touch pwned)\nwendrix-run: 1 folder "
+                       "could not "
+                       "be created\n");
 
   // Output that cannot be written; the command writing then may be hung up on and fail.
   const auto [status, message] = RunProgram(kWendrixRun + Options(tree, "echo %n") + " >/dev/full");
@@ -232,30 +246,107 @@ TEST_F(WendrixRun, SavedOptionsLoadBackAndRunAsTheyDid) {
             (Settings{root.Path(), "*.txt", 0, 0, out.Path(), TestChild(), kParameters}));
 }
 
-TEST_F(WendrixRun, EndingSignalReachesTheCommandsAndNoneOutlivesTheRun) {
-  // Orphans of wendrix-run would become this process's children, and outlive it.
-  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  // One that ignores it is killed after its grace time: the parallel jobs' tests pass that on
-  // the virtual clock.
-  const std::pair<int, const char*> cases[] = {
-      {SIGTERM, "1"}, {SIGINT, "1"}, {SIGHUP, "3"}, {SIGTERM, "3"}};
-  for (const auto& [signal, jobs] : cases) {
-    SCOPED_TRACE(std::string("-j ") + jobs + " signal " + std::to_string(signal));
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t run = StartRun(
-        Options(tree, "echo %n sleep 600000", std::string("-j ") + jobs + " 2>/dev/null"), out[1]);
-    close(out[1]);
-    // Its first command has started once its line has come.
-    char first = 0;
-    ASSERT_EQ(read(out[0], &first, 1), 1);
-    kill(run, signal);
-    ReadUntil(out[0]);
-    close(out[0]);
+// Processes whose environment holds mark, from /proc (an ended one shows none).
+int Carrying(const std::string& mark) {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream environ(entry.path() / "environ");
+    const std::string text((std::istreambuf_iterator<char>(environ)), {});
+    if (text.find("WENDRIX_TEST_MARK=" + mark + '\0') != std::string::npos) ++count;
+  }
+  return count;
+}
+
+// Whatever ends a run, at any -j, on a terminal or not, nothing a command started outlives it:
+// each command leaves a shell in a shell with a sleep below, one that ignores every ending
+// signal, one in a session of its own and one whose parent has ended. The runs go side by
+// side, each marking its processes through their environment.
+TEST_F(WendrixRun, NothingACommandStartedOutlivesTheRunWhateverEndsIt) {
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);  // what wendrix-run leaves would come here
+  const std::string script = work / "tree.sh";
+  WriteFile(script,
+            "export WENDRIX_TEST_MARK=$2\n"
+            "(trap '' INT TERM HUP QUIT; exec sleep 600) &\n"
+            "setsid sleep 600 &\n"
+            "(sleep 600 &)\n"
+            "sh -c 'sleep 600 & wait' &\n"
+            "if [ $1 = read ]; then echo ready; read line; echo \"read $line\"; fi\n"
+            "echo started\n"
+            "case $1 in fail) exit 1 ;; done) exit 0 ;; flood) head -c 9000000 /dev/zero ;; esac\n"
+            "exec sleep 600\n");
+  enum End { kSignal, kKey, kCloseReader, kNone };
+  const struct {
+    bool terminal;
+    const char* mode;  // what each command does once its tree stands
+    End end;
+    int signal;
+    std::string more;
+    int status;
+  } cases[] = {
+      {false, "sleep", kSignal, SIGTERM, "", 128 + SIGTERM},
+      {false, "sleep", kSignal, SIGINT, "", 128 + SIGINT},
+      {false, "sleep", kSignal, SIGHUP, "", 128 + SIGHUP},
+      {false, "sleep", kSignal, SIGQUIT, "", 128 + SIGQUIT},
+      {false, "flood", kSignal, SIGTERM, "", 128 + SIGTERM},  // while its output is stuck
+      {false, "flood", kCloseReader, 0, "", 3},
+      {false, "fail", kNone, 0, "--fail-fast", 1},
+      {false, "done", kNone, 0, "", 0},
+      {true, "read", kKey, 0, "", 128 + SIGINT},
+      {true, "sleep", kSignal, SIGTERM, "", 128 + SIGTERM},
+      {true, "done", kNone, 0, "", 0},
+  };
+  struct Running {
+    pid_t pid;
+    int fd;
+    std::string mark;
+  };
+  std::vector<Running> runs;
+  for (const char* jobs : {"1", "4"}) {
+    for (const auto& c : cases) {
+      const std::string mark = std::to_string(getpid()) + "-" + std::to_string(runs.size());
+      const std::string options = " --path " + tree.Path() + " --command /bin/sh --parameters '" +
+                                  script + " " + c.mode + " " + mark + " %f' -j " + jobs + " " +
+                                  c.more + " 2>/dev/null";
+      // Close-on-exec, or the runs started later would hold this run's reader.
+      int fds[2];
+      if (c.terminal) {
+        ASSERT_EQ(openpty(&fds[0], &fds[1], nullptr, nullptr, nullptr), 0);
+        for (int fd : fds) fcntl(fd, F_SETFD, FD_CLOEXEC);
+      } else {
+        ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+      }
+      runs.push_back({StartRun(options, fds[1], -1, c.terminal), fds[0], mark});
+      close(fds[1]);
+      // A command reads the terminal it shares; with several at once it reads nothing.
+      const bool reads = std::string(c.mode) == "read" && std::string(jobs) == "1";
+      std::string seen;
+      if (reads) {
+        seen = ReadUntil(fds[0], "ready");
+        ASSERT_EQ(write(fds[0], "typed\n", 6), 6);
+      }
+      if (c.end != kNone) seen += ReadUntil(fds[0], "started");
+      EXPECT_TRUE(!reads || seen.find("read typed\r\nstarted") != std::string::npos) << seen;
+    }
+  }
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const auto& c = cases[i % std::size(cases)];
+    if (c.end == kSignal) kill(runs[i].pid, c.signal);
+    if (c.end == kKey) ASSERT_EQ(write(runs[i].fd, "\x03", 1), 1);
+    if (c.end == kCloseReader) close(runs[i].fd);
+  }
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const auto& c = cases[i % std::size(cases)];
+    SCOPED_TRACE(std::string(c.mode) + " " + std::to_string(c.signal) + " -j " +
+                 (i < std::size(cases) ? "1" : "4") + (c.terminal ? " terminal" : ""));
+    // A stuck output is never read: the run must end all the same.
+    if (std::string(c.mode) != "flood") ReadUntil(runs[i].fd);
     int status = 0;
-    ASSERT_EQ(waitpid(run, &status, 0), run);
-    EXPECT_EQ(status, W_EXITCODE(128 + signal, 0));
-    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a command outlived the run";
+    ASSERT_EQ(waitpid(runs[i].pid, &status, 0), runs[i].pid);
+    EXPECT_EQ(status, W_EXITCODE(c.status, 0));
+    EXPECT_EQ(Carrying(runs[i].mark), 0);
+    if (c.end != kCloseReader) close(runs[i].fd);
+  }
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
   }
 }
 

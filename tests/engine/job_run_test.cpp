@@ -127,32 +127,6 @@ TEST_F(JobTest, AwkwardNamesArriveAsOneIntactArgument) {
   }
 }
 
-TEST_F(JobTest, EndedConsoleStopsTheChildWithTheSignalForHowItEndedAndStopsTheRun) {
-  // Without a signal the child would sleep for a minute. An interrupt is passed on as SIGINT, a
-  // closed console as SIGHUP; one that ignores them gets its grace time of two seconds, passed on
-  // the virtual clock, then a kill.
-  testing::VirtualClock clock;
-  for (const bool ignore : {false, true}) {
-    for (const ConsoleState state : {ConsoleState::kInterrupted, ConsoleState::kClosed}) {
-      const int signal = ignore ? SIGKILL : state == ConsoleState::kInterrupted ? SIGINT : SIGHUP;
-      SCOPED_TRACE(signal);
-      console.EndOnceWritten(state);
-      const std::int64_t start = clock.NowMs();
-      CommandOutcome outcome;
-      EXPECT_EQ(
-          Run(ignore ? "ignore text %n sleep 60000" : "text %n sleep 60000", "/d/x.txt", &outcome),
-          EntryOutcome::kConsoleEnded);
-      EXPECT_EQ(outcome.wait_status, signal) << "status " << outcome.wait_status;
-      EXPECT_GE(clock.NowMs() - start, ignore ? 2000 : 0);
-    }
-  }
-  // The run stops at the first entry.
-  console.Clear();
-  EXPECT_EQ(RunJob(Settings{dir.Path(), "", 1, 0, "", TestChild(), "text %n sleep 60000"}, hooks),
-            JobOutcome::kConsoleEnded);
-  EXPECT_EQ(console.bytes, "r");
-}
-
 TEST_F(JobTest, WalksDepthFirstLaterSubfoldersFirstAndSearchTextSelectsOnlyCandidates) {
   // Root, B, B1, A, A1; "b.txt" lists before "B1".
   EXPECT_EQ(DryRun(job),

@@ -164,7 +164,7 @@ TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTel
                              .no_console_window = [&] { ++no_window_calls; }});
     console.Open();
     EXPECT_EQ(console.mode(), TerminalConsole::Mode::kStandardStreams);
-    EXPECT_EQ(CurrentChildStdio().input, -1);
+    EXPECT_EQ(console.ChildStreams().input, -1);
     EXPECT_GE(clock.NowMs() - start, 1500);
     console.Open();  // a second run finds the same and says nothing more
     EXPECT_GT(idle_calls, 1) << "the window was dead during the wait";
