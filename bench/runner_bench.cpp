@@ -5,9 +5,9 @@
 //   copy:     512 MiB of output copied through ProcessEntry, against "writer | cat" and
 //             "writer | dd bs=4096"
 // Started as "runner_bench --write-bytes N" it is the writer of the copy measurement.
-#include <poll.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>

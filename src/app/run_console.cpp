@@ -44,9 +44,9 @@ OwnOutput::OwnOutput(int fd) {
 ssize_t OwnOutput::WriteNow(const char* data, std::size_t length) {
   std::size_t done = 0;
   while (done < length) {
-    const ssize_t n = socket_ ? send(fd_.Get(), data + done, length - done,
-                                     MSG_DONTWAIT | MSG_NOSIGNAL)
-                              : write(fd_.Get(), data + done, length - done);
+    const ssize_t n = socket_
+                          ? send(fd_.Get(), data + done, length - done, MSG_DONTWAIT | MSG_NOSIGNAL)
+                          : write(fd_.Get(), data + done, length - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EINTR) {

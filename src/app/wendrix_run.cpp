@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/command_executor.h"
 #include "engine/command_line.h"
 #include "engine/job_run.h"
-#include "engine/command_executor.h"
 #include "run_console.h"
 #include "run_input.h"
 #include "run_options.h"
@@ -166,9 +166,9 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
     console.WriteError(data, length);
   };
 
-  RunJob(settings, hooks,
-         options.dry_run ? DryRunOptions(settings, program, console, report, progress)
-                         : JobOptions{});
+  RunJob(
+      settings, hooks,
+      options.dry_run ? DryRunOptions(settings, program, console, report, progress) : JobOptions{});
   progress.Hide();
   console.Drain();
   const int status = ExitStatus(console, report);

@@ -186,7 +186,8 @@ ConsoleState CommandExecutor::Step(bool may_block, std::int64_t deadline) {
   int timeout = may_block && !FlushPending() ? IdleBudget() : 0;
   if (sweep) timeout = std::min(timeout, kEndSweepMs);
   if (deadline >= 0) {
-    timeout = std::min<int>(timeout, static_cast<int>(std::max<std::int64_t>(deadline - NowMs(), 0)));
+    timeout =
+        std::min<int>(timeout, static_cast<int>(std::max<std::int64_t>(deadline - NowMs(), 0)));
   }
   if (PollFor(fds_.data(), fds_.size(), timeout) > 0) {
     for (std::size_t i = 0; i < watches_.size(); ++i) {
@@ -364,22 +365,25 @@ void CommandExecutor::End(ConsoleState state) {
 
 // Until none of what the commands started is left: first_signal to each (0: none), SIGKILL
 // from kill_at on; the orphans that came to us are reaped. Gives up a grace time after the
-// kill on what cannot be ended (a process stuck in the kernel).
+// first kill on what cannot be ended (a process stuck in the kernel).
 void CommandExecutor::EndLeftovers(int first_signal, std::int64_t kill_at) {
-  const std::int64_t give_up = kill_at + kGraceMs;
+  std::int64_t give_up = -1;
   for (;;) {
     const bool killing = NowMs() >= kill_at;
+    if (killing && give_up < 0) give_up = NowMs() + kGraceMs;
     if (!jobs_.empty()) {
+      if (killing && NowMs() >= give_up) return;
       if (killing) SignalProcesses(Descendants(spare_), SIGKILL);
       Step(true, killing ? NowMs() + kEndSweepMs : kill_at);
       continue;
     }
     const std::vector<ProcessIdentity> left = Descendants(spare_);
-    if (left.empty() || NowMs() >= give_up) return;
+    if (left.empty()) return;
     if (first_signal != 0) SignalProcesses(left, first_signal);
     first_signal = 0;
     if (killing) SignalProcesses(left, SIGKILL);
     ReapEnded(left);
+    if (killing && NowMs() >= give_up) return;
     Idle();
     hooks_.console->Service();
     PollFor(nullptr, 0,

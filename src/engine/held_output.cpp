@@ -38,8 +38,8 @@ std::size_t HeldOutput::Pass(const std::function<void(const char*, std::size_t)>
                              std::size_t most, std::vector<char>& scratch) {
   std::size_t passed = 0;
   while (passed < most && file_read_ < file_end_) {
-    const std::size_t want = std::min(
-        {scratch.size(), most - passed, static_cast<std::size_t>(file_end_ - file_read_)});
+    const std::size_t want =
+        std::min({scratch.size(), most - passed, static_cast<std::size_t>(file_end_ - file_read_)});
     const ssize_t got = pread(fd_.Get(), scratch.data(), want, file_read_);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {

@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/command_line.h"
 #include "engine/command_executor.h"
+#include "engine/command_line.h"
 #include "services/clock.h"
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"

@@ -193,8 +193,9 @@ ChildHandle ChildStart(const std::string& program, const std::vector<std::string
   SweepOrphans();
   const bool keep = (flags & ChildKeep) != 0;
 
-  std::optional<std::string> path =
-      setup.path != nullptr && folder.empty() ? *setup.path : ResolveProgram(program, !folder.empty());
+  std::optional<std::string> path = setup.path != nullptr && folder.empty()
+                                        ? *setup.path
+                                        : ResolveProgram(program, !folder.empty());
   if (!path) return StartOtherwise(program, folder, flags, started);
 
   // A pipe that cannot be made leaves its stream as it is; the start goes on.

@@ -38,7 +38,8 @@ class ExecutorTest : public ::testing::Test {
       last_start.push_back(full_path);
     };
     hooks.output_starting = [this](const std::string& full_path) {
-      told_output += full_path.substr(dir.Path().size()) + ":" + std::to_string(console.bytes.size()) + " ";
+      told_output +=
+          full_path.substr(dir.Path().size()) + ":" + std::to_string(console.bytes.size()) + " ";
     };
     hooks.command_ended = [this](const std::string& full_path, const CommandOutcome& outcome) {
       ended.push_back(full_path.substr(dir.Path().size()));
@@ -75,7 +76,7 @@ class ExecutorTest : public ::testing::Test {
   std::vector<std::string> ended;
   std::vector<CommandOutcome> outcomes;
   std::string errors;
-  std::string told_output;  // "entry:bytes written before its output " for each
+  std::string told_output;              // "entry:bytes written before its output " for each
   std::vector<std::string> last_start;  // the argument vector, then the full path
   int starts = 0;
   int starts_before_end = 0;
@@ -127,41 +128,40 @@ TEST_F(ExecutorTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
   };
   testing::VirtualClock clock;
   for (const int jobs : {1, 4})
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.parameters + std::string(" -j ") + std::to_string(jobs));
-    end_state = c.state;
-    hooks.ending_signal = c.ending_signal;
-    starts_before_end = jobs;
-    const std::int64_t start = clock.NowMs();
-    EXPECT_EQ(Run(jobs, c.parameters), JobOutcome::kConsoleEnded);
-    EXPECT_GE(clock.NowMs() - start, c.expected_signal == SIGKILL ? 2000 : 0);
-    // Each started one was reaped, so none runs on or stays a zombie; no more were started.
-    EXPECT_EQ(starts, jobs);
-    std::vector<std::string> names_ended = ended;
-    std::ranges::sort(names_ended);
-    std::vector<std::string> started{"a", "b", "c", "d"};
-    started.resize(static_cast<std::size_t>(jobs));
-    ASSERT_EQ(names_ended, started);
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-      const int status = outcomes[i].wait_status;
-      const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-      // The first has ignored the hang-up before it wrote; a later one may not have got so far.
-      const bool may_not_have_ignored = c.expected_signal == SIGKILL && ended[i] != "a";
-      EXPECT_TRUE(signal == c.expected_signal || (may_not_have_ignored && signal == SIGHUP))
-          << "command " << i << " status " << status;
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.parameters + std::string(" -j ") + std::to_string(jobs));
+      end_state = c.state;
+      hooks.ending_signal = c.ending_signal;
+      starts_before_end = jobs;
+      const std::int64_t start = clock.NowMs();
+      EXPECT_EQ(Run(jobs, c.parameters), JobOutcome::kConsoleEnded);
+      EXPECT_GE(clock.NowMs() - start, c.expected_signal == SIGKILL ? 2000 : 0);
+      // Each started one was reaped, so none runs on or stays a zombie; no more were started.
+      EXPECT_EQ(starts, jobs);
+      std::vector<std::string> names_ended = ended;
+      std::ranges::sort(names_ended);
+      std::vector<std::string> started{"a", "b", "c", "d"};
+      started.resize(static_cast<std::size_t>(jobs));
+      ASSERT_EQ(names_ended, started);
+      for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const int status = outcomes[i].wait_status;
+        const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        // The first has ignored the hang-up before it wrote; a later one may not have got so far.
+        const bool may_not_have_ignored = c.expected_signal == SIGKILL && ended[i] != "a";
+        EXPECT_TRUE(signal == c.expected_signal || (may_not_have_ignored && signal == SIGHUP))
+            << "command " << i << " status " << status;
+      }
+      // What they wrote before their end still comes out, in walk order: the first one's line,
+      // then those of the others that got so far.
+      EXPECT_EQ(console.bytes.rfind("a\n", 0), 0u) << console.bytes;
+      std::string names = console.bytes;
+      std::erase(names, '\n');
+      EXPECT_TRUE(std::ranges::is_sorted(names) && std::ranges::adjacent_find(names) == names.end())
+          << console.bytes;
     }
-    // What they wrote before their end still comes out, in walk order: the first one's line,
-    // then those of the others that got so far.
-    EXPECT_EQ(console.bytes.rfind("a\n", 0), 0u) << console.bytes;
-    std::string names = console.bytes;
-    std::erase(names, '\n');
-    EXPECT_TRUE(std::ranges::is_sorted(names) && std::ranges::adjacent_find(names) == names.end())
-        << console.bytes;
-  }
 }
 
-TEST_F(ExecutorTest,
-       FrontEndHearsHowCommandsEndedWhyTheyDidNotStartAndWhatWasNotListedAndStopsThem) {
+TEST_F(ExecutorTest, FrontEndHearsHowCommandsEndedWhyTheyDidNotStartAndStopsThem) {
   MakeFiles({"a.0", "b.4", "c.0"});
   for (int jobs : {1, 3}) {
     ASSERT_EQ(Run(jobs, "echo %n exit %e"), JobOutcome::kFinished);
@@ -187,13 +187,6 @@ TEST_F(ExecutorTest,
     EXPECT_EQ(ended, (std::vector<std::string>{"a.0", "b.4"})) << jobs << " jobs";
     hooks.keep_going = {};
   }
-  std::vector<std::pair<std::string, int>> unlisted;
-  hooks.folder_unlisted = [&](const std::string& folder, int error) {
-    unlisted.emplace_back(folder, error);
-  };
-  const std::string gone = dir / "gone/";
-  EXPECT_EQ(RunJob(Settings{gone, "", 1, 0, "", TestChild(), "%f"}, hooks), JobOutcome::kFinished);
-  EXPECT_EQ(unlisted, (std::vector<std::pair<std::string, int>>{{gone, ENOENT}}));
 }
 
 TEST_F(ExecutorTest, FrontEndThatStopsAtTheFirstFailureHearsItBeforeTheSlowerOneBeforeItEnds) {

@@ -116,15 +116,6 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
   EXPECT_EQ(ReadFile(terminal.record + ".fds"), "0\n1\n2\n");
 }
 
-// Whether a live process (not a zombie) carries marker among its arguments.
-bool ProcessWithArgument(const std::string& marker) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string arguments = ReadFile(entry.path() / "cmdline");
-    if (arguments.find(marker) != std::string::npos) return true;
-  }
-  return false;
-}
-
 TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheCommandsOwnChildren) {
   FakeTerminal terminal({"a.txt", "b.txt"});
   terminal.Do("wait started-a\nclose\n");
@@ -139,8 +130,7 @@ TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheComma
   EXPECT_EQ(console.Write("x", 1), 0);
   ASSERT_TRUE(terminal.Ended());
   EXPECT_EQ(ReadFile(terminal.record), "started-a");  // neither "finished-a" nor "started-b"
-  EXPECT_TRUE(testing::WaitUntil([&] { return !ProcessWithArgument(marker); }, 20000))
-      << "the command's child outlived the window";
+  EXPECT_FALSE(testing::LiveProcessHolding(marker, "cmdline")) << "the child outlived the run";
 }
 
 TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTellsOnce) {
