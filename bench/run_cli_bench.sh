@@ -4,7 +4,7 @@
 # of wendrix-run's time to each peer's; below 1.00 wendrix-run is faster.
 #   WENDRIX_BUILD_DIR   build folder (default build)
 #   WENDRIX_BENCH_RUNS  runs per command (default 10)
-# Needs hyperfine, fdfind (fd-find), parallel and GNU time (scripts/install-deps.sh).
+# Needs hyperfine, fdfind (fd-find), parallel and GNU time (scripts/install-deps.sh test).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${WENDRIX_BUILD_DIR:-build}
@@ -13,7 +13,7 @@ RUNS=${WENDRIX_BENCH_RUNS:-10}
 cmake --build "$BUILD_DIR" --target wendrix-run -j2 >/dev/null
 RUN=$(realpath "$BUILD_DIR/src/app/wendrix-run")
 for tool in hyperfine fdfind parallel /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/install-deps.sh" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/install-deps.sh test" >&2; exit 1; }
 done
 
 WORK=$(mktemp -d)
@@ -47,7 +47,8 @@ compare() {
 }
 
 # One command at a time: /bin/true for each of 5,000 files, so that the cost of starting and
-# waiting for a command is what is measured.
+# waiting for a command is what is measured; the bare loop is a shell starting and waiting for
+# each in turn, with nothing else to do.
 bench_sequential_true() {
   local files=$WORK/true
   mkdir -p "$files"
@@ -57,7 +58,8 @@ bench_sequential_true() {
     "wendrix-run -j 1" "$RUN -j 1 $WORK/true.ini >/dev/null" \
     "find -exec \\;" "find $files -type f -exec /bin/true {} \\; >/dev/null" \
     "fdfind -j 1 -x" "fdfind -j 1 -t f . $files -x /bin/true >/dev/null" \
-    "xargs -n1" "find $files -type f -print0 | xargs -0 -n1 /bin/true >/dev/null"
+    "xargs -n1" "find $files -type f -print0 | xargs -0 -n1 /bin/true >/dev/null" \
+    "bare loop" "sh -c 'for f in \"\$0\"/*; do /bin/true \"\$f\"; done' $files >/dev/null"
 }
 
 # Several commands at once: sha256sum over 16 files of 8 MiB on two slots.

@@ -16,6 +16,7 @@
 #include <initializer_list>
 
 #include "engine/job_run.h"
+#include "services/console_relay.h"
 #include "services/program_runner.h"
 #include "test_support.h"
 #include "virtual_clock.h"
@@ -110,19 +111,11 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
   // The prompt on stderr, the echo of the typed line, the line copied from the pipe; a process
   // group of its own for the interrupt to reach.
   EXPECT_TRUE(ReadFile(terminal.record) ==
-              OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n" + pattern + "end-a"));
+              kConsoleTitle +
+                  OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n" + pattern + "end-a"));
   EXPECT_EQ(ReadFile(starts), "started\n");
   // The emulator, and so the relay, inherits nothing: a leaked socket would keep it open.
   EXPECT_EQ(ReadFile(terminal.record + ".fds"), "0\n1\n2\n");
-}
-
-// Whether a live process (not a zombie) carries marker among its arguments.
-bool ProcessWithArgument(const std::string& marker) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string arguments = ReadFile(entry.path() / "cmdline");
-    if (arguments.find(marker) != std::string::npos) return true;
-  }
-  return false;
 }
 
 TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheCommandsOwnChildren) {
@@ -138,9 +131,9 @@ TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheComma
   EXPECT_EQ(console.Service(), ConsoleState::kClosed);
   EXPECT_EQ(console.Write("x", 1), 0);
   ASSERT_TRUE(terminal.Ended());
-  EXPECT_EQ(ReadFile(terminal.record), "started-a");  // neither "finished-a" nor "started-b"
-  EXPECT_TRUE(testing::WaitUntil([&] { return !ProcessWithArgument(marker); }, 20000))
-      << "the command's child outlived the window";
+  // Neither "finished-a" nor "started-b".
+  EXPECT_EQ(ReadFile(terminal.record), kConsoleTitle + std::string("started-a"));
+  EXPECT_FALSE(testing::LiveProcessHolding(marker, "cmdline")) << "the child outlived the run";
 }
 
 TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTellsOnce) {
@@ -164,7 +157,7 @@ TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTel
                              .no_console_window = [&] { ++no_window_calls; }});
     console.Open();
     EXPECT_EQ(console.mode(), TerminalConsole::Mode::kStandardStreams);
-    EXPECT_EQ(CurrentChildStdio().input, -1);
+    EXPECT_EQ(console.ChildStreams().input, -1);
     EXPECT_GE(clock.NowMs() - start, 1500);
     console.Open();  // a second run finds the same and says nothing more
     EXPECT_GT(idle_calls, 1) << "the window was dead during the wait";
