@@ -41,12 +41,4 @@ class Console {
   virtual ConsoleState Service() { return ConsoleState::kOpen; }
 };
 
-// The program's own standard output is the console; the started programs get the program's
-// own standard input and error. Writes block. Used by wendrix-run.
-class StandardStreamsConsole final : public Console {
- public:
-  int Open() override;
-  std::int64_t Write(const char* data, std::size_t length) override;
-};
-
 }  // namespace wendrix

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 #include "test_support.h"
@@ -14,7 +16,6 @@
 namespace wendrix {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::TestChild;
 
 constexpr std::uint32_t kSystemFlags = ChildKeep | ChildPipeOutput;
@@ -30,23 +31,21 @@ std::string Drain(ChildHandle child) {
   while (ChildRunning(record)) {
     std::string piece(static_cast<std::size_t>(ChildOutputAvailable(record)), '\0');
     if (piece.empty()) ChildWaitActivity(record, 1000);
-    out.append(
-        piece, 0,
-        ChildReadOutput(record, piece.data(), piece.size()));  // a failed read (-1) shows as zeros
+    out.append(piece, 0, ChildReadOutput(record, piece.data(), piece.size()));
   }
   return out;
 }
 
-// True while an ended child of ours waits to be reaped (peeked at, not reaped).
-bool HasZombie() {
-  siginfo_t info{};
-  return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
-}
-
 TEST(ProgramRunner, ProgramsThatCannotStartGiveNothingSayWhyAndWriteNothing) {
   testing::TempDir dir;
-  testing::WriteFile(dir / "plain", "#!/bin/sh\necho no\n");  // not executable
-  fs::create_directory(dir / "folder");
+  // On PATH: a file that is not executable, and programs that only a name without "/" may find.
+  std::filesystem::create_directory(dir / "bin");
+  for (const char* name : {"plain", "tool.sh", "bin/tool"}) {
+    testing::WriteFile(dir / name, "#!/bin/sh\necho found\n");
+    if (name != std::string("plain")) chmod((dir / name).c_str(), 0755);
+  }
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (path + ":" + dir.Path()).c_str(), 1);
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
   const struct {
@@ -54,24 +53,22 @@ TEST(ProgramRunner, ProgramsThatCannotStartGiveNothingSayWhyAndWriteNothing) {
     std::string folder;
     int why;
   } cases[] = {
-      {dir / "plain", "", EACCES},
-      {dir / "folder", "", EACCES},
-      {dir / "missing", "", ENOENT},
-      {"no-such-program", "", ENOENT},
-      {"", "", ENOENT},
+      {dir / "plain", "", EACCES},   {dir / "bin", "", EACCES},         {"plain", "", EACCES},
+      {dir / "missing", "", ENOENT}, {"no-such-program", "", ENOENT},   {"", "", ENOENT},
+      {"./tool.sh", "", ENOENT},     {"bin/tool", "", ENOENT},  // relative to here, not PATH
       {TestChild(), dir / "missing", ENOENT},
   };
   for (const auto& c : cases) {
     errno = 0;
     bool started = true;
-    EXPECT_FALSE(ChildStart(c.program, {"text", "x"}, c.folder, kSystemFlags, &started))
-        << c.program;
+    EXPECT_FALSE(ChildStart(c.program, {"x"}, c.folder, kSystemFlags, &started)) << c.program;
     EXPECT_EQ(errno, c.why) << c.program << " in " << c.folder;
     EXPECT_FALSE(started) << c.program;
   }
+  setenv("PATH", path.c_str(), 1);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(out + ::testing::internal::GetCapturedStderr(), "");
-  EXPECT_FALSE(HasZombie());
+  EXPECT_FALSE(testing::HasZombieChild());
 }
 
 TEST(ProgramRunner, OutputLeftByAnEndedChildCountsAsRunning) {
@@ -93,11 +90,11 @@ TEST(ProgramRunner, OutputLeftByAnEndedChildCountsAsRunning) {
 
 // Sharing the console's input and error stream: the terminal console's tests.
 TEST(ProgramRunner, ChildGetsNoOtherDescriptorsNorBlockedSignalsAndIsReaped) {
-  ChildHandle child = Start({"sleep", "300"});
+  ChildHandle child = Start({"sleep", "60000"});
   const int pid = ChildProcessId(child.get());
   EXPECT_EQ(ChildExitStatus(child.get()), std::nullopt);
   child.reset();  // still running: it goes on, and is reaped once it ends
-  EXPECT_EQ(kill(pid, 0), 0);
+  EXPECT_EQ(kill(pid, SIGKILL), 0);
   const int leaky = open("/dev/null", O_RDONLY);  // not close-on-exec, as a library might leave
   SetChildStdio(ChildStdio{leaky, -1, true});
   // The program ignores SIGPIPE and may block signals; its children must not inherit that.
@@ -109,7 +106,7 @@ TEST(ProgramRunner, ChildGetsNoOtherDescriptorsNorBlockedSignalsAndIsReaped) {
   EXPECT_EQ(Drain(Start({"pgrp", "signals", "fds"})), "own\npipe default\nmask empty\n0\n1\n2\n");
   SetChildStdio(ChildStdio{});
   close(leaky);
-  EXPECT_TRUE(testing::WaitUntil([&] { return kill(pid, 0) != 0 && !HasZombie(); }));
+  EXPECT_TRUE(testing::WaitUntil([&] { return kill(pid, 0) != 0 && !testing::HasZombieChild(); }));
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 #include "test_support.h"
 
 #include <limits.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-
 
 namespace wendrix::testing {
 
@@ -51,6 +51,11 @@ bool WaitUntil(const std::function<bool()>& done, std::int64_t timeout_ms) {
     usleep(10000);
   }
   return done();
+}
+
+bool HasZombieChild() {
+  siginfo_t info{};
+  return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
 }
 
 std::string ThisProgramFolder() {

@@ -38,6 +38,9 @@ std::string ReadFile(const std::string& path);
 // for a stuck run, never a measurement: keep it generous.
 bool WaitUntil(const std::function<bool()>& done, std::int64_t timeout_ms = 60000);
 
+// True while an ended child of ours waits to be reaped (peeked at, not reaped).
+bool HasZombieChild();
+
 // The folder of the running test program, with a trailing "/", from /proc/self/exe.
 std::string ThisProgramFolder();
 
