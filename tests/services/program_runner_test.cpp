@@ -92,6 +92,7 @@ TEST(ProgramRunner, OutputLeftByAnEndedChildCountsAsRunning) {
 TEST(ProgramRunner, ChildGetsNoOtherDescriptorsNorBlockedSignalsAndIsReaped) {
   ChildHandle child = Start({"sleep", "60000"});
   const int pid = ChildProcessId(child.get());
+  ASSERT_GT(pid, 0);  // never kill(-1)
   EXPECT_EQ(ChildExitStatus(child.get()), std::nullopt);
   child.reset();  // still running: it goes on, and is reaped once it ends
   EXPECT_EQ(kill(pid, SIGKILL), 0);
