@@ -6,7 +6,6 @@
 //   wait TEXT   hold the following commands until TEXT has been received (after the last match)
 //   type TEXT   type TEXT into the terminal (\xHH escapes: Ctrl+C is \x03, Ctrl+S \x13)
 //   sleep MS    hold the following commands for MS milliseconds
-//   noecho      stop echoing what is typed
 //   close       close the terminal (the session gets a hang-up), as a window's close box does
 // Like a real emulator it ends when COMMAND ends or the terminal is closed; then RECORD.done is
 // written. RECORD.fds gets the descriptors it was started with, one a line: whoever launched it
@@ -16,7 +15,6 @@
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,13 +25,9 @@
 #include <fstream>
 #include <string>
 
-namespace {
+#include "services/fd_io.h"
 
-void WriteAll(int fd, const char* data, std::size_t length) {
-  for (ssize_t n; length > 0 && (n = write(fd, data, length)) > 0; data += n) length -= n;
-}
-
-}  // namespace
+using wendrix::WriteAll;
 
 int main(int argc, char** argv) {
   if (argc < 4) return 2;
@@ -71,7 +65,7 @@ int main(int argc, char** argv) {
     char buffer[65536];
     ssize_t n;
     for (; (n = read(master, buffer, sizeof buffer)) > 0; seen.append(buffer, n))
-      WriteAll(record, buffer, static_cast<std::size_t>(n));
+      WriteAll(record, {buffer, static_cast<std::size_t>(n)});
     return n < 0 && errno == EAGAIN;
   };
 
@@ -94,12 +88,7 @@ int main(int argc, char** argv) {
         if (now < sleep_until) break;
         sleep_until = {};
       } else if (verb == "type") {
-        WriteAll(master, arg.data(), arg.size());
-      } else if (verb == "noecho") {
-        termios modes{};
-        tcgetattr(master, &modes);
-        modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(master, TCSANOW, &modes);
+        WriteAll(master, arg);
       } else if (verb == "close") {  // what was shown before is taken below
         ended = true;
         break;

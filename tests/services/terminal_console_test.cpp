@@ -68,6 +68,8 @@ JobOutcome RunOn(Console& console, const std::string& folder, const std::string&
 
 TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreezeLosesNothing) {
   FakeTerminal terminal({"a.txt"});
+  const testing::TempDir runtime;  // where the socket's private folder goes
+  setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
   const std::string starts = terminal.dir / "starts";
   TerminalConsoleOptions options = Through(terminal);
   // Two launchers that fail, then one that counts the emulator's starts and becomes it.
@@ -76,23 +78,23 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
                        {"/bin/sh",
                         {"-c", "echo started >> \"$0\"; exec \"$@\"", starts, WENDRIX_TEST_TERMINAL,
                          terminal.record, terminal.control}}};
-  // A line typed at the prompt. Then Ctrl+S, the line the command waits for before it writes
-  // 1 MiB, and a second later Ctrl+Q.
-  terminal.Do(
-      "wait name? \ntype Ann\\x0a\nwait own\nnoecho\nwait started\ntype \\x13\n"
-      "type \\x0a\nsleep 1000\ntype \\x11\n");
+  // A line typed at the prompt. Then Ctrl+S, and the line the command waits for before it
+  // writes 512 KiB; Ctrl+Q once the run has ended with the terminal still frozen.
+  terminal.Do("wait name? \ntype Ann\\x0a\nwait started\ntype \\x13\ntype \\x0a\n");
   const std::string bytes = "CR\rLF\nCRLF\r\nUTF-8 \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 ";
   std::size_t held_back = 0;
   {
     TerminalConsole console(options);
     ASSERT_EQ(console.Open(), 1);
     ASSERT_EQ(console.mode(), TerminalConsole::Mode::kRelay);
+    EXPECT_TRUE(std::filesystem::is_empty(runtime.Path())) << "the socket's folder is left";
     ASSERT_EQ(console.Write(bytes.data(), bytes.size()), static_cast<std::int64_t>(bytes.size()));
     EXPECT_EQ(RunOn(console, terminal.dir.Path(), "stderr \"name? \" line pgrp text %n"),
               JobOutcome::kFinished);
-    EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text started line bytes 1048576 text end-%n"),
+    EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text started line bytes 524288 text end-%n"),
               JobOutcome::kFinished);
     held_back = console.Pending();  // the run ended while the terminal was still frozen
+    terminal.Do("type \\x11\n");
     // Waits as the window does while idle, until what the console kept is delivered.
     testing::WaitUntil([&] {
       std::vector<pollfd> fds;
@@ -104,14 +106,16 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
     EXPECT_EQ(console.CheckIdle(), ConsoleState::kOpen);
   }
   EXPECT_GT(held_back, 0u);
-  std::string pattern(1 << 20, '\0');  // what "bytes" writes
+  std::string pattern(1 << 19, '\0');  // what "bytes" writes
   for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>(i & 0xFF);
   ASSERT_TRUE(terminal.Ended()) << "the window outlived the console";
-  // The prompt on stderr, the echo of the typed line, the line copied from the pipe; a process
-  // group of its own for the interrupt to reach.
+  // The prompt on stderr, the echo of a typed line before the line copied from the pipe; a
+  // process group of its own for the interrupt to reach.
   EXPECT_TRUE(ReadFile(terminal.record) ==
-              OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n" + pattern + "end-a"));
+              OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n\n" + pattern + "end-a"));
   EXPECT_EQ(ReadFile(starts), "started\n");
+  // The launcher that became the emulator has ended with it, and nothing of it is left over.
+  EXPECT_TRUE(testing::WaitUntil([] { return !testing::HasZombieChild(); }, 10000));
   // The emulator, and so the relay, inherits nothing: a leaked socket would keep it open.
   EXPECT_EQ(ReadFile(terminal.record + ".fds"), "0\n1\n2\n");
 }
@@ -176,17 +180,20 @@ TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTel
 
 // The console as chosen by a program whose controlling terminal is a test-held pty, in the
 // foreground of that terminal or in the background (another process group in the foreground).
-// The program runs in a child of the test; it writes what it found to a file.
-TEST(TerminalConsoleOwnTerminal, IsUsedOnlyInTheForegroundAndLeavesItsFlagsAlone) {
+// The program runs in a child of the test; it writes to a file what it found, then whether it
+// sees the console go with SIGHUP ignored, as when a terminal multiplexer's pane closes.
+TEST(TerminalConsoleOwnTerminal, OnlyInTheForegroundCtrlCEndsTheRunAndAHangUpIsSeen) {
   for (const bool foreground : {true, false}) {
     SCOPED_TRACE(foreground ? "foreground" : "background");
-    FakeTerminal terminal({"a.txt"});
+    FakeTerminal terminal({"a.txt", "b.txt"});
     const std::string result = terminal.dir / "result";
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     fcntl(master, F_SETFL, O_NONBLOCK);
     const pid_t program = fork();
+    ASSERT_GE(program, 0);  // never kill(-1)
     if (program == 0) {
+      close(master);
       setsid();
       ioctl(slave, TIOCSCTTY, 0);
       pid_t other = -1;
@@ -204,50 +211,54 @@ TEST(TerminalConsoleOwnTerminal, IsUsedOnlyInTheForegroundAndLeavesItsFlagsAlone
       options.own_output = slave;
       TerminalConsole console(options);
       // "line" reads the console: on the terminal of the background it would stop us all.
-      const JobOutcome outcome = RunOn(console, terminal.dir.Path(), "line text %n");
+      const JobOutcome outcome = RunOn(console, terminal.dir.Path(),
+                                       "pgrp line text started-%n sleep 30000 text finished-%n");
+      signal(SIGHUP, SIG_IGN);
       std::ofstream(result) << static_cast<int>(console.mode()) << " "
-                            << (outcome == JobOutcome::kFinished) << " "
-                            << (fcntl(slave, F_GETFL) & O_NONBLOCK);
+                            << static_cast<int>(outcome) << " "
+                            << (fcntl(slave, F_GETFL) & O_NONBLOCK) << std::flush;
+      const bool seen = testing::WaitUntil(
+          [&] { return console.CheckIdle() == ConsoleState::kClosed; }, 20000);
+      std::ofstream(result, std::ios::app) << (seen ? " closed" : " unseen");
       if (other > 0) kill(other, SIGKILL);
       _exit(0);
     }
     close(slave);
-    // The line the command waits for, typed in whichever terminal is the console.
-    terminal.Do("type \\x0a\n");
-    if (foreground) (void)!write(master, "\n", 1);
-    const bool done = testing::WaitUntil([&] {
-      char buffer[256];
-      while (read(master, buffer, sizeof buffer) > 0) {
-      }
-      return !ReadFile(result).empty();
-    });
-    if (!done) kill(program, SIGKILL);
+    std::string screen;  // of the test's terminal
+    auto shows = [&](const char* text) {
+      return testing::WaitUntil([&] {
+        char buffer[256];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
+        return *text == '\0' ? !ReadFile(result).empty() : screen.find(text) != std::string::npos;
+      });
+    };
+    // The line the command waits for, then Ctrl+C, typed in whichever terminal is the console;
+    // then the console goes away.
+    if (foreground) {
+      shows("same");
+      (void)!write(master, "\n", 1);
+      shows("started-a");
+      (void)!write(master, "\x03", 1);
+    } else {
+      terminal.Do("wait own\ntype \\x0a\nwait started-a\ntype \\x03\n");
+    }
+    if (!shows("")) kill(program, SIGKILL);  // the result
+    if (foreground) close(master);
+    else terminal.Do("close\n");
     waitpid(program, nullptr, 0);
     const TerminalConsole::Mode expected =
         foreground ? TerminalConsole::Mode::kOwnTerminal : TerminalConsole::Mode::kRelay;
-    EXPECT_EQ(ReadFile(result), std::to_string(static_cast<int>(expected)) + " 1 0")
-        << "mode, finished, non-blocking mode leaked";
-    close(master);
+    EXPECT_EQ(ReadFile(result), std::to_string(static_cast<int>(expected)) + " 1 0 closed")
+        << "mode, run ended, non-blocking mode leaked, console's end seen";
+    // Children stay in our group on our own terminal: in a group of their own, reading it would
+    // stop them. Nothing after "started-a": neither "finished-a" nor "started-b".
+    if (!foreground) {
+      screen = ReadFile(terminal.record);
+      close(master);
+    }
+    EXPECT_EQ(screen.substr(0, screen.rfind('-') + 2),
+              std::string(foreground ? "same" : "own") + "\r\n\r\n\r\nstarted-a");
   }
-}
-
-// The whole program on a terminal it was started from: the driver runs one job with the test
-// terminal as its controlling terminal.
-TEST(TerminalConsoleOwnTerminal, CtrlCInterruptsTheCommandAndEndsTheRun) {
-  FakeTerminal terminal({"a.txt", "b.txt"});
-  const std::string root = terminal.dir.Path(), result = terminal.dir / "result";
-  const std::string line = std::string(WENDRIX_TEST_TERMINAL) + " " + terminal.record + " " +
-                           terminal.control + " " WENDRIX_TEST_CONSOLE_DRIVER " " + result + " " +
-                           root + " " + testing::TestChild() +
-                           " 'pgrp text started-%n sleep 30000 text finished-%n' &";
-  ASSERT_EQ(std::system(line.c_str()), 0);
-  terminal.Do("wait started-a\ntype \\x03\n");
-  ASSERT_TRUE(terminal.Ended());
-  EXPECT_EQ(ReadFile(result), "console-ended");
-  // Children stay in our group: in a group of their own, reading the terminal would stop them.
-  // Nothing after "started-a": neither "finished-a" nor "started-b".
-  const std::string screen = ReadFile(terminal.record);  // "^C" may be echoed after the last
-  EXPECT_EQ(screen.substr(0, screen.rfind('-') + 2), "same\r\nstarted-a");
 }
 
 }  // namespace
