@@ -129,24 +129,6 @@ bool ProcessWithArgument(const std::string& marker) {
   return false;
 }
 
-TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheCommandsOwnChildren) {
-  FakeTerminal terminal({"a.txt", "b.txt"});
-  terminal.Do("wait started-a\nclose\n");
-  TerminalConsole console(Through(terminal));
-  // The command leaves a child of its own behind, named by the folder (unique to this test),
-  // that would write a minute later.
-  const std::string marker = "grandchild-" + terminal.dir.Path();
-  EXPECT_EQ(RunOn(console, terminal.dir.Path(),
-                  "background 60000 " + marker + " text started-%n sleep 30000 text finished-%n"),
-            JobOutcome::kConsoleEnded);
-  EXPECT_EQ(console.Service(), ConsoleState::kClosed);
-  EXPECT_EQ(console.Write("x", 1), 0);
-  ASSERT_TRUE(terminal.Ended());
-  EXPECT_EQ(ReadFile(terminal.record), "started-a");  // neither "finished-a" nor "started-b"
-  EXPECT_TRUE(testing::WaitUntil([&] { return !ProcessWithArgument(marker); }, 20000))
-      << "the command's child outlived the window";
-}
-
 TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTellsOnce) {
   int master = -1, slave = -1;
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
@@ -179,14 +161,18 @@ TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTel
 }
 
 // The console as chosen by a program whose controlling terminal is a test-held pty, in the
-// foreground of that terminal or in the background (another process group in the foreground).
-// The program runs in a child of the test; it writes to a file what it found, then whether it
-// sees the console go with SIGHUP ignored, as when a terminal multiplexer's pane closes.
-TEST(TerminalConsoleOwnTerminal, OnlyInTheForegroundCtrlCEndsTheRunAndAHangUpIsSeen) {
+// foreground of that terminal or in the background (another process group in the foreground),
+// ended during the first command by Ctrl+C in the foreground or by closing the relay's window.
+// The program runs in a child of the test and writes to a file what it found, then whether it
+// sees its console gone with SIGHUP ignored, as when a terminal multiplexer's pane closes.
+TEST(TerminalConsoleEnding, CtrlCOrAClosedWindowStopsTheRunAndTheCommandsOwnChildren) {
   for (const bool foreground : {true, false}) {
     SCOPED_TRACE(foreground ? "foreground" : "background");
     FakeTerminal terminal({"a.txt", "b.txt"});
     const std::string result = terminal.dir / "result";
+    // The command leaves a child behind, named by the folder (unique to this case), that would
+    // write a minute later.
+    const std::string marker = "grandchild-" + terminal.dir.Path();
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     fcntl(master, F_SETFL, O_NONBLOCK);
@@ -211,15 +197,17 @@ TEST(TerminalConsoleOwnTerminal, OnlyInTheForegroundCtrlCEndsTheRunAndAHangUpIsS
       options.own_output = slave;
       TerminalConsole console(options);
       // "line" reads the console: on the terminal of the background it would stop us all.
-      const JobOutcome outcome = RunOn(console, terminal.dir.Path(),
-                                       "pgrp line text started-%n sleep 30000 text finished-%n");
+      const JobOutcome outcome =
+          RunOn(console, terminal.dir.Path(),
+                "pgrp line background 60000 " + marker +
+                    " text started-%n sleep 30000 text finished-%n");
       signal(SIGHUP, SIG_IGN);
       std::ofstream(result) << static_cast<int>(console.mode()) << " "
                             << static_cast<int>(outcome) << " "
                             << (fcntl(slave, F_GETFL) & O_NONBLOCK) << std::flush;
       const bool seen = testing::WaitUntil(
           [&] { return console.CheckIdle() == ConsoleState::kClosed; }, 20000);
-      std::ofstream(result, std::ios::app) << (seen ? " closed" : " unseen");
+      std::ofstream(result, std::ios::app) << (seen ? " closed " : " open ") << console.Write("x", 1);
       if (other > 0) kill(other, SIGKILL);
       _exit(0);
     }
@@ -232,32 +220,29 @@ TEST(TerminalConsoleOwnTerminal, OnlyInTheForegroundCtrlCEndsTheRunAndAHangUpIsS
         return *text == '\0' ? !ReadFile(result).empty() : screen.find(text) != std::string::npos;
       });
     };
-    // The line the command waits for, then Ctrl+C, typed in whichever terminal is the console;
-    // then the console goes away.
+    // The line the command waits for, then the end, in whichever terminal is the console.
     if (foreground) {
       shows("same");
       (void)!write(master, "\n", 1);
       shows("started-a");
       (void)!write(master, "\x03", 1);
     } else {
-      terminal.Do("wait own\ntype \\x0a\nwait started-a\ntype \\x03\n");
+      terminal.Do("wait own\ntype \\x0a\nwait started-a\nclose\n");
     }
     if (!shows("")) kill(program, SIGKILL);  // the result
-    if (foreground) close(master);
-    else terminal.Do("close\n");
+    close(master);  // the hang-up of our own terminal
     waitpid(program, nullptr, 0);
     const TerminalConsole::Mode expected =
         foreground ? TerminalConsole::Mode::kOwnTerminal : TerminalConsole::Mode::kRelay;
-    EXPECT_EQ(ReadFile(result), std::to_string(static_cast<int>(expected)) + " 1 0 closed")
-        << "mode, run ended, non-blocking mode leaked, console's end seen";
+    EXPECT_EQ(ReadFile(result), std::to_string(static_cast<int>(expected)) + " 1 0 closed 0")
+        << "mode, run ended, non-blocking mode leaked, end seen, a write taken after it";
     // Children stay in our group on our own terminal: in a group of their own, reading it would
     // stop them. Nothing after "started-a": neither "finished-a" nor "started-b".
-    if (!foreground) {
-      screen = ReadFile(terminal.record);
-      close(master);
-    }
+    if (!foreground) screen = ReadFile(terminal.record);
     EXPECT_EQ(screen.substr(0, screen.rfind('-') + 2),
               std::string(foreground ? "same" : "own") + "\r\n\r\n\r\nstarted-a");
+    EXPECT_TRUE(testing::WaitUntil([&] { return !ProcessWithArgument(marker); }, 20000))
+        << "the command's child outlived the console";
   }
 }
 
