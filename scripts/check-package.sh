@@ -74,8 +74,7 @@ for program in wendrix wendrix-run wendrix-console; do
     "$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/usr/bin/$program" --version </dev/null)"
 done
 
-# Every file the package must hold; a manual page or the completion only once its source is in
-# the tree.
+# Every file the package must hold; a manual page only once its source is in the tree.
 expected=(
   usr/bin/wendrix usr/bin/wendrix-run usr/bin/wendrix-console
   "usr/share/applications/$id.desktop" "usr/share/metainfo/$id.metainfo.xml"
@@ -86,9 +85,8 @@ expected=(
 for page in packaging/man/*.1; do
   [ -e "$page" ] && expected+=("usr/share/man/man1/$(basename "$page").gz")
 done
-for completion in packaging/completion/*; do
-  [ -e "$completion" ] && expected+=("usr/share/bash-completion/completions/$(basename "$completion")")
-done
+expected+=(usr/share/bash-completion/completions/wendrix-run
+  usr/share/zsh/vendor-completions/_wendrix-run usr/share/fish/vendor_completions.d/wendrix-run.fish)
 holds_all() {
   local status=0
   for f in "${expected[@]}"; do

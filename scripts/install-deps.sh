@@ -16,6 +16,8 @@ PACKAGES=(
   # a headless compositor for the Wayland test
   weston
   rsync hyperfine findutils procps time
+  # the shells whose completions the tests try
+  zsh fish
   # peers of wendrix-run in bench/run_cli_bench.sh only; no test needs them
   fd-find parallel
 )

@@ -149,9 +149,9 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
     std::fwrite(data, 1, length, stderr);
   };
 
-  RunJob(settings, hooks,
-         options.dry_run ? DryRunOptions(settings, program, console, report, progress)
-                         : JobOptions{});
+  RunJob(
+      settings, hooks,
+      options.dry_run ? DryRunOptions(settings, program, console, report, progress) : JobOptions{});
   progress.Hide();
   return ExitStatus(console, report);
 }
@@ -164,7 +164,11 @@ int Run(int argc, char** argv) {
   }
   const RunOptions& options = parsed.options;
   if (options.help) {
-    std::fputs(kRunUsage, stdout);
+    std::fputs(RunUsage().c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitSucceeded : kExitOutputLost;
+  }
+  if (options.list_options) {
+    std::fputs(RunOptionList().c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitSucceeded : kExitOutputLost;
   }
   if (options.version) {
