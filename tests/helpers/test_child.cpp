@@ -16,6 +16,7 @@
 //   ignore          ignore SIGINT, SIGHUP and SIGTERM from now on
 //   interrupts MS   count the SIGINTs that come in MS milliseconds, then print "interrupts N"
 //   exit N          end at once with status N
+//   waitfor P       wait until the file P exists
 //   stdin           print what standard input is (the target of /proc/self/fd/0)
 #include <fcntl.h>
 #include <signal.h>
@@ -23,9 +24,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -103,6 +102,9 @@ int main(int argc, char** argv) {
       timespec wait{ms / 1000, (ms % 1000) * 1000000};
       while (nanosleep(&wait, &left) != 0 && errno == EINTR) wait = left;
       WriteAll(1, "interrupts " + std::to_string(interrupts) + "\n");
+    } else if (op == "waitfor") {
+      const std::string path = next();
+      for (struct stat st{}; stat(path.c_str(), &st) != 0;) usleep(5000);
     } else if (op == "exit") {
       return std::atoi(next().c_str());
     } else if (op == "stdin") {
