@@ -53,9 +53,14 @@ TEST(ProgramRunner, ProgramsThatCannotStartGiveNothingSayWhyAndWriteNothing) {
     std::string folder;
     int why;
   } cases[] = {
-      {dir / "plain", "", EACCES},   {dir / "bin", "", EACCES},         {"plain", "", EACCES},
-      {dir / "missing", "", ENOENT}, {"no-such-program", "", ENOENT},   {"", "", ENOENT},
-      {"./tool.sh", "", ENOENT},     {"bin/tool", "", ENOENT},  // relative to here, not PATH
+      {dir / "plain", "", EACCES},
+      {dir / "bin", "", EACCES},
+      {"plain", "", EACCES},
+      {dir / "missing", "", ENOENT},
+      {"no-such-program", "", ENOENT},
+      {"", "", ENOENT},
+      {"./tool.sh", "", ENOENT},
+      {"bin/tool", "", ENOENT},  // relative to here, not PATH
       {TestChild(), dir / "missing", ENOENT},
   };
   for (const auto& c : cases) {

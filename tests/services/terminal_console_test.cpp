@@ -191,17 +191,16 @@ TEST(TerminalConsoleEnding, CtrlCOrAClosedWindowStopsTheRunAndTheCommandsOwnChil
       options.own_output = slave;
       TerminalConsole console(options);
       // "line" reads the console: on the terminal of the background it would stop us all.
-      const JobOutcome outcome =
-          RunOn(console, terminal.dir.Path(),
-                "pgrp line background 60000 " + marker +
-                    " text started-%n sleep 30000 text finished-%n");
+      const JobOutcome outcome = RunOn(
+          console, terminal.dir.Path(),
+          "pgrp line background 60000 " + marker + " text started-%n sleep 30000 text finished-%n");
       signal(SIGHUP, SIG_IGN);
-      std::ofstream(result) << static_cast<int>(console.mode()) << " "
-                            << static_cast<int>(outcome) << " "
-                            << (fcntl(slave, F_GETFL) & O_NONBLOCK) << std::flush;
-      const bool seen = testing::WaitUntil(
-          [&] { return console.CheckIdle() == ConsoleState::kClosed; }, 20000);
-      std::ofstream(result, std::ios::app) << (seen ? " closed " : " open ") << console.Write("x", 1);
+      std::ofstream(result) << static_cast<int>(console.mode()) << " " << static_cast<int>(outcome)
+                            << " " << (fcntl(slave, F_GETFL) & O_NONBLOCK) << std::flush;
+      const bool seen =
+          testing::WaitUntil([&] { return console.CheckIdle() == ConsoleState::kClosed; }, 20000);
+      std::ofstream(result, std::ios::app)
+          << (seen ? " closed " : " open ") << console.Write("x", 1);
       if (other > 0) kill(other, SIGKILL);
       _exit(0);
     }
@@ -224,7 +223,7 @@ TEST(TerminalConsoleEnding, CtrlCOrAClosedWindowStopsTheRunAndTheCommandsOwnChil
       terminal.Do("wait own\ntype \\x0a\nwait started-a\nclose\n");
     }
     if (!shows("")) kill(program, SIGKILL);  // the result
-    close(master);  // the hang-up of our own terminal
+    close(master);                           // the hang-up of our own terminal
     waitpid(program, nullptr, 0);
     const TerminalConsole::Mode expected =
         foreground ? TerminalConsole::Mode::kOwnTerminal : TerminalConsole::Mode::kRelay;

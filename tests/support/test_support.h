@@ -95,10 +95,10 @@ inline bool UnderCi() {
 
 // Skips the test unless cond holds; under CI the missing condition is a failure instead, as CI
 // provides what the test needs (scripts/test.sh runs a virtual display).
-#define WENDRIX_SKIP_UNLESS(cond, why)                                      \
-  do {                                                                      \
-    if (!(cond)) {                                                          \
-      if (::wendrix::testing::UnderCi()) FAIL() << "CI lacks: " << (why);   \
-      GTEST_SKIP() << (why);                                                \
-    }                                                                       \
+#define WENDRIX_SKIP_UNLESS(cond, why)                                    \
+  do {                                                                    \
+    if (!(cond)) {                                                        \
+      if (::wendrix::testing::UnderCi()) FAIL() << "CI lacks: " << (why); \
+      GTEST_SKIP() << (why);                                              \
+    }                                                                     \
   } while (false)
