@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "test_support.h"
 
@@ -48,11 +49,9 @@ TEST(ProgramRunner, ProgramsThatCannotStartGiveNothingSayWhyAndWriteNothing) {
   setenv("PATH", (path + ":" + dir.Path()).c_str(), 1);
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
-  const struct {
-    std::string program;
-    std::string folder;
-    int why;
-  } cases[] = {
+  // The program, the folder to start in, and why it cannot start; "./tool.sh" and "bin/tool"
+  // name files of the current folder, not of PATH.
+  const std::tuple<std::string, std::string, int> cases[] = {
       {dir / "plain", "", EACCES},
       {dir / "bin", "", EACCES},
       {"plain", "", EACCES},
@@ -60,15 +59,15 @@ TEST(ProgramRunner, ProgramsThatCannotStartGiveNothingSayWhyAndWriteNothing) {
       {"no-such-program", "", ENOENT},
       {"", "", ENOENT},
       {"./tool.sh", "", ENOENT},
-      {"bin/tool", "", ENOENT},  // relative to here, not PATH
+      {"bin/tool", "", ENOENT},
       {TestChild(), dir / "missing", ENOENT},
   };
-  for (const auto& c : cases) {
+  for (const auto& [program, folder, why] : cases) {
     errno = 0;
     bool started = true;
-    EXPECT_FALSE(ChildStart(c.program, {"x"}, c.folder, kSystemFlags, &started)) << c.program;
-    EXPECT_EQ(errno, c.why) << c.program << " in " << c.folder;
-    EXPECT_FALSE(started) << c.program;
+    EXPECT_FALSE(ChildStart(program, {"x"}, folder, kSystemFlags, &started)) << program;
+    EXPECT_EQ(errno, why) << program << " in " << folder;
+    EXPECT_FALSE(started) << program;
   }
   setenv("PATH", path.c_str(), 1);
   const std::string out = ::testing::internal::GetCapturedStdout();
