@@ -15,6 +15,7 @@
 #include <initializer_list>
 
 #include "engine/job_run.h"
+#include "services/console_relay.h"
 #include "services/program_runner.h"
 #include "test_support.h"
 #include "virtual_clock.h"
@@ -106,7 +107,8 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
   // The prompt on stderr, the echo of a typed line before the line copied from the pipe; a
   // process group of its own for the interrupt to reach.
   EXPECT_TRUE(ReadFile(terminal.record) ==
-              OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n\n" + pattern + "end-a"));
+              kConsoleTitle +
+                  OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n\n" + pattern + "end-a"));
   EXPECT_EQ(ReadFile(starts), "started\n");
   // The launcher that became the emulator has ended with it, and nothing of it is left over.
   EXPECT_TRUE(testing::WaitUntil([] { return !testing::HasZombieChild(); }, 10000));
@@ -231,9 +233,11 @@ TEST(TerminalConsoleEnding, CtrlCOrAClosedWindowStopsTheRunAndTheCommandsOwnChil
         << "mode, run ended, non-blocking mode leaked, end seen, a write taken after it";
     // Children stay in our group on our own terminal: in a group of their own, reading it would
     // stop them. Nothing after "started-a": neither "finished-a" nor "started-b".
+    // The relay's window shows its title first.
     if (!foreground) screen = ReadFile(terminal.record);
     EXPECT_EQ(screen.substr(0, screen.rfind('-') + 2),
-              std::string(foreground ? "same" : "own") + "\r\n\r\n\r\nstarted-a");
+              std::string(foreground ? "same" : kConsoleTitle + std::string("own")) +
+                  "\r\n\r\n\r\nstarted-a");
     EXPECT_TRUE(testing::WaitUntil([&] { return !ProcessWithArgument(marker); }, 20000))
         << "the command's child outlived the console";
   }

@@ -36,11 +36,16 @@ TEST(TerminalLaunchers, EveryEmulatorIsGivenTheRelayAndTheSocketWholeAndOnlyWhen
   unsetenv("WENDRIX_TERMINAL");
   const std::vector<TerminalLauncher> launchers = DefaultTerminalLaunchers();
   ASSERT_GT(launchers.size(), 1u);
+  // The alert when none opened a window names every one tried.
+  const std::string alert = NoConsoleWindowText(launchers);
+  EXPECT_NE(alert.find("Install xterm"), std::string::npos) << alert;
   testing::TempDir bin;
   setenv("PATH", bin.Path().c_str(), 1);  // the only test of this program: no need to restore it
   std::string first;
   for (const TerminalLauncher& launcher : launchers) {
     SCOPED_TRACE(launcher.program);
+    EXPECT_NE(alert.find(" " + launcher.program + (&launcher == &launchers.back() ? "." : ",")),
+              std::string::npos);
     const std::string script = bin / launcher.program;
     testing::WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$0.args\"\n");
     chmod(script.c_str(), 0755);
