@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <tuple>
 
 #include "test_support.h"
 
@@ -49,17 +48,6 @@ TEST(Listing, SortedFoldedWithLinksTakenForWhatTheyPointAt) {
   EXPECT_EQ(List(dir.Path(), "*."), "_x:1 B:1 b:1 dangling:1 folder:2 readme:1 to_folder:2 ");
   EXPECT_EQ(List(dir.Path(), "to_folder/*.jpg"), "inner.JPG:1 ");
   EXPECT_EQ(List(dir.Path(), "*.png"), "");  // a listing, without entries
-  // The folder listed is told as the search text named it, so paths built from it name the
-  // entries found.
-  for (const auto& [folder, pattern, listed] :
-       {std::tuple{dir.Path(), "", dir / ""},
-        std::tuple{dir / "", "to_folder/*.jpg", dir / "to_folder/"},
-        std::tuple{dir / "folder", "../*.txt", dir / "folder/../"},
-        std::tuple{std::string(), "doc", std::string()}}) {
-    const ListingHandle listing = ListingOpen(folder, pattern);
-    ASSERT_TRUE(listing) << pattern;
-    EXPECT_EQ(ListingFolderPath(listing.get()), listed);
-  }
   // A folder that cannot be listed gives none (locked ones: the job run's tests).
   EXPECT_EQ(List(dir / "missing", ""), "<" + std::string(std::strerror(ENOENT)) + ">");
   EXPECT_EQ(List(dir / "a.txt", ""), "<" + std::string(std::strerror(ENOTDIR)) + ">");
