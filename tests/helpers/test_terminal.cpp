@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
@@ -58,7 +57,6 @@ int main(int argc, char** argv) {
   std::string seen, control_buffer;
   std::size_t wait_from = 0;
   std::deque<std::string> commands;
-  std::chrono::steady_clock::time_point sleep_until{};  // the epoch while not sleeping
   bool ended = false;
 
   auto take_output = [&]() -> bool {  // false once no one holds the pty's other side
@@ -81,12 +79,8 @@ int main(int argc, char** argv) {
         const std::size_t at = seen.find(arg, wait_from);
         if (at == std::string::npos) break;
         wait_from = at + arg.size();
-      } else if (verb == "sleep") {
-        const auto now = std::chrono::steady_clock::now();
-        if (sleep_until == decltype(sleep_until){})
-          sleep_until = now + std::chrono::milliseconds(std::atol(arg.c_str()));
-        if (now < sleep_until) break;
-        sleep_until = {};
+      } else if (verb == "sleep") {  // output waits meanwhile: a pty holds a few KiB
+        usleep(static_cast<useconds_t>(std::atol(arg.c_str())) * 1000);
       } else if (verb == "type") {
         WriteAll(master, arg);
       } else if (verb == "close") {  // what was shown before is taken below
