@@ -2,6 +2,7 @@
 // settings come from a settings file, standard input or the command line; the commands' output
 // goes to its standard output, their standard input and error are its own (with -j above 1
 // their input is /dev/null and their errors are held like their output).
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/command_executor.h"
 #include "engine/command_line.h"
 #include "engine/job_run.h"
-#include "engine/parallel_jobs.h"
 #include "run_console.h"
 #include "run_input.h"
 #include "run_options.h"
@@ -108,12 +109,25 @@ int ExitStatus(RunConsole& console, RunReport& report) {
 
 int RunFromSettings(const RunOptions& options, const Settings& settings) {
   const int jobs = options.jobs == 0 ? ProcessorCount() : options.jobs;
+  // The run never makes the destination itself: without it every Mirrored folder would fail.
+  struct stat destination {};
+  if (!settings.destination.empty() &&
+      (stat(settings.destination.c_str(), &destination) != 0 || !S_ISDIR(destination.st_mode))) {
+    WriteError("the destination " + settings.destination + " is not a folder");
+    return kExitUsage;
+  }
   // From here on an ending signal ends the run in order. Several commands at once never read
   // the terminal, so each gets a process group that the signal reaches whole.
   RunConsole console(jobs > 1);
   ProgressLine progress(STDERR_FILENO, options.progress, NowMs());
   const std::string program = BuildCommandLine(settings.command, "", "", "").program;
   RunReport report(program, progress);
+  // Our own lines wait for a stalled standard error in the run's wait, never in a write.
+  const auto to_error = [&console](const std::string& text) {
+    console.WriteError(text.data(), text.size());
+  };
+  progress.sink = to_error;
+  report.sink = to_error;
 
   if (progress.Active()) {
     progress.SetTotal(CountEntries(settings, console));
@@ -131,7 +145,10 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
   hooks.folder_unlisted = [&report](const std::string& folder, int error) {
     report.FolderUnlisted(folder, error);
   };
-  hooks.command_starting = [&] {
+  hooks.folder_not_made = [&report](const std::string& folder, int error) {
+    report.FolderNotMade(folder, error);
+  };
+  hooks.command_starting = [&](const std::string&, const std::vector<std::string>&) {
     command_running = true;
     if (jobs == 1) progress.Hide();
   };
@@ -144,16 +161,19 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
     return console.Standing() && !(options.fail_fast && report.Failed() > 0);
   };
   hooks.ending_signal = [&console](ConsoleState) { return console.EndingSignal(); };
-  hooks.error_output = [&progress](const char* data, std::size_t length) {
+  hooks.error_output = [&progress, &console](const char* data, std::size_t length) {
     progress.Hide();
-    std::fwrite(data, 1, length, stderr);
+    console.WriteError(data, length);
   };
 
   RunJob(
       settings, hooks,
       options.dry_run ? DryRunOptions(settings, program, console, report, progress) : JobOptions{});
   progress.Hide();
-  return ExitStatus(console, report);
+  console.Drain();
+  const int status = ExitStatus(console, report);
+  console.Drain();
+  return status;
 }
 
 int Run(int argc, char** argv) {

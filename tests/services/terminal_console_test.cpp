@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -72,11 +73,11 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
   setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
   const std::string starts = terminal.dir / "starts";
   TerminalConsoleOptions options = Through(terminal);
-  // Two launchers that fail, then one that counts the emulator's starts and becomes it.
+  // Two launchers that fail, then one that notes its pid at each start and becomes the emulator.
   options.launchers = {{"wendrix-no-such-terminal", {}},
                        {"false", {}},
                        {"/bin/sh",
-                        {"-c", "echo started >> \"$0\"; exec \"$@\"", starts, WENDRIX_TEST_TERMINAL,
+                        {"-c", "echo $$ >> \"$0\"; exec \"$@\"", starts, WENDRIX_TEST_TERMINAL,
                          terminal.record, terminal.control}}};
   // A line typed at the prompt. Then Ctrl+S, and the line the command waits for before it
   // writes 512 KiB; Ctrl+Q once the run has ended with the terminal still frozen.
@@ -109,20 +110,14 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
   EXPECT_TRUE(ReadFile(terminal.record) ==
               kConsoleTitle +
                   OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n\n" + pattern + "end-a"));
-  EXPECT_EQ(ReadFile(starts), "started\n");
-  // The launcher that became the emulator has ended with it, and nothing of it is left over.
-  EXPECT_TRUE(testing::WaitUntil([] { return !testing::HasZombieChild(); }, 10000));
+  const std::string launches = ReadFile(starts);  // once: no second window
+  ASSERT_EQ(std::count(launches.begin(), launches.end(), '\n'), 1) << launches;
+  const pid_t launcher = std::stoi(launches);
+  ASSERT_GT(launcher, 0);  // never kill(-1)
+  // The launcher that became the emulator has ended with it, and was reaped.
+  EXPECT_TRUE(testing::WaitUntil([&] { return kill(launcher, 0) != 0; }, 10000));
   // The emulator, and so the relay, inherits nothing: a leaked socket would keep it open.
   EXPECT_EQ(ReadFile(terminal.record + ".fds"), "0\n1\n2\n");
-}
-
-// Whether a live process (not a zombie) carries marker among its arguments.
-bool ProcessWithArgument(const std::string& marker) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string arguments = ReadFile(entry.path() / "cmdline");
-    if (arguments.find(marker) != std::string::npos) return true;
-  }
-  return false;
 }
 
 TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTellsOnce) {
@@ -146,7 +141,7 @@ TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTel
                              .no_console_window = [&] { ++no_window_calls; }});
     console.Open();
     EXPECT_EQ(console.mode(), TerminalConsole::Mode::kStandardStreams);
-    EXPECT_EQ(CurrentChildStdio().input, -1);
+    EXPECT_EQ(console.ChildStreams().input, -1);
     EXPECT_GE(clock.NowMs() - start, 1500);
     console.Open();  // a second run finds the same and says nothing more
     EXPECT_GT(idle_calls, 1) << "the window was dead during the wait";
@@ -238,8 +233,7 @@ TEST(TerminalConsoleEnding, CtrlCOrAClosedWindowStopsTheRunAndTheCommandsOwnChil
     EXPECT_EQ(screen.substr(0, screen.rfind('-') + 2),
               std::string(foreground ? "same" : kConsoleTitle + std::string("own")) +
                   "\r\n\r\n\r\nstarted-a");
-    EXPECT_TRUE(testing::WaitUntil([&] { return !ProcessWithArgument(marker); }, 20000))
-        << "the command's child outlived the console";
+    EXPECT_FALSE(testing::LiveProcessHolding(marker, "cmdline")) << "the child outlived the run";
   }
 }
 

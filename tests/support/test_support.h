@@ -76,6 +76,14 @@ inline bool HasZombieChild() {
   return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
 }
 
+// Whether a live process (not a zombie) holds text in /proc/PID/file ("cmdline", "environ").
+inline bool LiveProcessHolding(const std::string& text, const std::string& file) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    if (ReadFile(entry.path() / file).find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
 // The folder of the running test program, with a trailing "/", from /proc/self/exe.
 inline std::string ThisProgramFolder() {
   char path[PATH_MAX];
