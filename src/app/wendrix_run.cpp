@@ -218,6 +218,11 @@ int Run(int argc, char** argv) {
     }
     return kExitSucceeded;
   }
+  // Without a window no folder is meant by default: the program's own would be /usr/bin.
+  if (settings.path.empty()) {
+    WriteError("no folder to walk: name it with --path");
+    return kExitUsage;
+  }
   return RunFromSettings(options, settings);
 }
 

@@ -57,7 +57,7 @@ class JobWalk {
         options_(options),
         // Paths are built by concatenation, so both folders must end with a separator: without
         // it a file a.txt of /data would be handed on as /dataa.txt.
-        root_(WithSeparator(settings.path.empty() ? ProgramFolder() : settings.path)),
+        root_(WithSeparator(settings.path.empty() ? OwnFolder() : settings.path)),
         destination_(WithSeparator(settings.destination)),
         dry_run_(static_cast<bool>(options.dry_run)),
         mirror_(!destination_.empty() && !dry_run_) {

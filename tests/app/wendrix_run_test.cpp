@@ -126,13 +126,16 @@ TEST_F(WendrixRun, BadArgumentsAndSettingsThatCannotBeUsedAreRefusedWithTwoAndOn
         " " + file + " " + file, " " + work / "empty.ini", " " + work / "other.ini",
         " " + std::string(TestChild()), " --search x --save " + work / "no/such/folder.ini",
         " --search 'a\nb' --save " + file, " --jobs=x " + file, std::string(" --path"),
-        " - " + file, " " + file + " --destination " + work / "gone"}) {
+        " - " + file, " " + file + " --destination " + work / "gone", std::string(" --command x"),
+        " --path '' --search nopath " + file}) {
     const auto [status, message] = RunProgram(kWendrixRun + args);
     EXPECT_EQ(status, 2) << args;
     EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     EXPECT_EQ(message.rfind("wendrix-run: ", 0), 0u) << message;
-    // The message names a missing file.
+    // The message names a missing file, or the option for the folder that no default stands for.
     EXPECT_EQ(args.find("missing") != args.npos, message.find("missing.ini") != args.npos);
+    EXPECT_EQ(args.find("--command x") != args.npos || args.find("nopath") != args.npos,
+              message.find("with --path") != args.npos);
   }
 }
 

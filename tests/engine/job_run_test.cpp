@@ -12,6 +12,7 @@
 
 #include "engine/command_line.h"
 #include "recording_console.h"
+#include "services/path_helpers.h"
 #include "test_support.h"
 #include "virtual_clock.h"
 
@@ -134,6 +135,22 @@ TEST_F(JobTest, WalksDepthFirstLaterSubfoldersFirstAndSearchTextSelectsOnlyCandi
   job.search_text = "doc*";
   // A1 is entered once, by the name the walk meets first: "also" is walked before "A1".
   EXPECT_EQ(DryRun(job), "B/doc1/>B/doc1 A/also/DOC>A/also/ ");
+}
+
+TEST_F(JobTest, EmptyPathWalksTheProgramFolderOrInstalledTheUsersWendrixFolder) {
+  // A relative XDG_CONFIG_HOME would name another folder in every working folder: HOME's.
+  setenv("XDG_CONFIG_HOME", "cfg", 1);
+  setenv("HOME", dir.Path().c_str(), 1);
+  fs::create_directories(dir / ".config/Wendrix");
+  testing::WriteFile(dir / ".config/Wendrix/default.ini", "");
+  job.path = "";
+  job.search_text = NamePart(ProgramFilePath(), false);
+  EXPECT_EQ(DryRun(job), testing::ThisProgramFolder() + job.search_text + "> ");
+  SetInstalledBinFolder(testing::ThisProgramFolder());
+  job.search_text = "";
+  EXPECT_EQ(DryRun(job), ".config/Wendrix/default.ini> ");
+  SetInstalledBinFolder("");
+  unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(JobTest, EveryFolderIsEnteredOnceWhateverTheLinksToIt) {
