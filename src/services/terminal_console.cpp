@@ -202,25 +202,6 @@ void TerminalConsole::OpenStandardStreams() {
   }
 }
 
-// Writes as much as the console takes without waiting (all of it on a blocking descriptor);
-// -1 when the console has gone away.
-ssize_t TerminalConsole::WriteSome(const char* data, std::size_t length) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = write(output_fd_.Get(), data + done, length - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && errno == EAGAIN) {
-      break;
-    } else {
-      return -1;
-    }
-  }
-  return static_cast<ssize_t>(done);
-}
-
 std::int64_t TerminalConsole::Write(const char* data, std::size_t length) {
   if (!output_fd_.Valid() || console_state_ == ConsoleState::kClosed || length == 0) return 0;
   std::size_t done = 0;
