@@ -1,10 +1,12 @@
 // The Main window offscreen: its controls and events, the requesters, and the buttons' actions.
 #include "ui/main_window.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <QTest>
 #include <QtWidgets>
+#include <cerrno>
 #include <optional>
 
 #include "modal_answers.h"
@@ -13,6 +15,19 @@
 #include "test_support.h"
 #include "ui/main_window_actions.h"
 #include "ui/requesters.h"
+
+// Renames fail while this is set, as on a file system that turned read-only: a save's last
+// step then fails after every other has worked.
+static bool fail_renames = false;
+extern "C" int rename(const char* from, const char* to) {
+  if (fail_renames) {
+    errno = EROFS;
+    return -1;
+  }
+  static const auto real =
+      reinterpret_cast<int (*)(const char*, const char*)>(dlsym(RTLD_NEXT, "rename"));
+  return real(from, to);
+}
 
 namespace wendrix {
 namespace {
@@ -175,6 +190,8 @@ TEST_F(MainWindowTest, RequestersOpenAsToldReturnWhatTheUserChoseAndBelongToTheW
       {'S', "", dir_ / "Config/default.ini", "default.ini",
        "T|" + dir_ / "Config/|default.ini|Config files (*.ini)|default.ini",
        dir_ / "Config/default.ini"},
+      // A program in "/" has the root as its folder.
+      {'O', "", "/", "", "T|/||Exe files|", ""},
   };
   for (const auto& c : cases) {
     answers_.answer = c.typed;
@@ -307,8 +324,16 @@ TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) 
   Press(ButtonSaveConfig, dir_ / "saved");
   EXPECT_EQ(answers_.message, "Info: Config file successfully saved.");
   EXPECT_NE(testing::ReadFile(dir_ / "saved").find("= x" + odd + "\r\n"), std::string::npos);
-  Press(ButtonSaveConfig, "/proc/version");  // exists but cannot be replaced, whoever runs the test
+  // A file that exists but cannot be replaced, whoever runs the test; one whose replacement
+  // fails at the last step, which leaves it as it was.
+  Press(ButtonSaveConfig, "/proc/version");
   EXPECT_EQ(answers_.message, "Alert: Could not create config file");
+  const std::string before = testing::ReadFile(dir_ / "saved");
+  fail_renames = true;
+  Press(ButtonSaveConfig, dir_ / "saved");
+  fail_renames = false;
+  EXPECT_EQ(answers_.message, "Alert: Could not create config file");
+  EXPECT_EQ(testing::ReadFile(dir_ / "saved"), before);
   SetGadgetText(StringPath, "");
   Press(ButtonLoadConfig, dir_ / "saved");  // as named: no extension added
   EXPECT_EQ(ReadWindowSettings(), saved);
