@@ -19,6 +19,7 @@
 //                   milliseconds, then print "interrupts N"
 //   exit N          end at once with status N
 //   waitfor P       wait until the file P exists
+//   touch P         make the empty file P
 //   stdin           print what standard input is (the target of /proc/self/fd/0)
 #include <fcntl.h>
 #include <signal.h>
@@ -113,6 +114,8 @@ int main(int argc, char** argv) {
     } else if (op == "waitfor") {
       const std::string path = next();
       for (struct stat st{}; stat(path.c_str(), &st) != 0;) usleep(5000);
+    } else if (op == "touch") {
+      close(open(next().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
     } else if (op == "exit") {
       return std::atoi(next().c_str());
     } else if (op == "stdin") {
