@@ -44,6 +44,7 @@ std::int64_t RunConsole::Write(const char* data, std::size_t length) {
       break;
     }
   }
+  if (written > 0) at_line_start_ = data[written - 1] == '\n';
   return static_cast<std::int64_t>(written);
 }
 

@@ -34,12 +34,16 @@ class RunConsole final : public Console {
   // Whether the run should go on: no signal came and the output stands.
   bool Standing() const;
 
+  // Whether the output so far ends with a line break (or is empty).
+  bool AtLineStart() const { return at_line_start_; }
+
   // Called before each write, e.g. to take a progress line off the same terminal.
   std::function<void()> before_write;
 
  private:
   bool own_groups_;
   int output_error_ = 0;
+  bool at_line_start_ = true;
 };
 
 }  // namespace wendrix

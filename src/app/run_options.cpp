@@ -53,6 +53,10 @@ std::string TakeValuedOption(const std::vector<std::string>& args, std::size_t& 
       {"--parameters", &options.parameters},
       {"--destination", &options.destination},
       {"--save", &options.save_file},
+      {"--creates", &options.creates},
+      {"--joblog", &options.joblog},
+      {"--exclude", nullptr},
+      {"--max-depth", nullptr},
       {"--jobs", nullptr},
   };
   const std::string& arg = args[i];
@@ -75,6 +79,11 @@ std::string TakeValuedOption(const std::vector<std::string>& args, std::size_t& 
   }
   if (option->second != nullptr) {
     *option->second = *value;
+  } else if (name == "--exclude") {
+    options.exclusions.push_back(*value);
+  } else if (name == "--max-depth") {
+    if (!IsCount(*value)) return "--max-depth needs a number of levels, 0 or more";
+    options.max_depth = std::stoi(*value);
   } else if (IsCount(*value)) {
     options.jobs = std::stoi(*value);
   } else {
@@ -96,6 +105,8 @@ ParsedRunOptions ParseRunOptions(const std::vector<std::string>& args) {
       {"--help", &options.help},         {"-h", &options.help},
       {"--version", &options.version},   {"--dry-run", &options.dry_run},
       {"--progress", &options.progress}, {"--fail-fast", &options.fail_fast},
+      {"--tag", &options.tag},           {"--resume", &options.resume},
+      {"--retry-failed", &options.retry_failed},
   };
   const std::pair<const char*, std::pair<std::optional<int>*, int>> switches[] = {
       {"--files", {&options.process_files, 1}},
@@ -131,6 +142,10 @@ ParsedRunOptions ParseRunOptions(const std::vector<std::string>& args) {
     if (std::string error = TakeValuedOption(args, i, options); !error.empty())
       return fail(std::move(error));
   }
+  if ((options.resume || options.retry_failed) && !options.joblog)
+    return fail(std::string(options.resume ? "--resume" : "--retry-failed") + " needs --joblog");
+  if (options.resume && options.retry_failed)
+    return fail("--resume and --retry-failed cannot be given together");
   if (options.save_file && options.save_file->empty())
     return fail("--save needs the name of a file");
   if (!options.help && !options.version && !options.settings_file && !options.SetsValues())

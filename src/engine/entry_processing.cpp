@@ -28,8 +28,12 @@ constexpr std::int64_t kReadAfterEndMs = 500;
 // Copies one child's output to the console.
 class OutputCopy {
  public:
-  OutputCopy(ChildRecord* record, JobHooks& hooks)
-      : record_(record), console_(*hooks.console), hooks_(hooks), last_idle_(NowMs()) {}
+  OutputCopy(ChildRecord* record, JobHooks& hooks, const std::string& full_path)
+      : record_(record),
+        console_(*hooks.console),
+        hooks_(hooks),
+        full_path_(full_path),
+        last_idle_(NowMs()) {}
 
   // Until the child has ended and its pipe is drained (kOpen), or the console ended.
   ConsoleState Run() {
@@ -97,7 +101,11 @@ class OutputCopy {
       const std::int32_t piece =
           std::min<std::int32_t>(available, static_cast<std::int32_t>(OutputChunkSize));
       const std::int32_t got = ChildReadOutput(record_, buffer_.data(), piece);
-      if (got > 0) console_.Write(buffer_.data(), static_cast<std::size_t>(got));
+      if (got > 0) {
+        if (!output_started_ && hooks_.output_starting) hooks_.output_starting(full_path_);
+        output_started_ = true;
+        console_.Write(buffer_.data(), static_cast<std::size_t>(got));
+      }
       if (got < piece) break;
       available -= piece;
     }
@@ -128,6 +136,8 @@ class OutputCopy {
   ChildRecord* record_;
   Console& console_;
   JobHooks& hooks_;
+  const std::string& full_path_;
+  bool output_started_ = false;
   std::int64_t last_idle_;
   std::vector<pollfd> extra_;
   std::array<char, OutputChunkSize> buffer_{};
@@ -152,7 +162,7 @@ EntryOutcome ProcessEntry(const Settings& settings, const std::string& full_path
   }
   outcome->started = true;
 
-  OutputCopy copy(child.get(), hooks);
+  OutputCopy copy(child.get(), hooks, full_path);
   const ConsoleState state = copy.Run();
   if (state != ConsoleState::kOpen) copy.EndChild(state);
   outcome->wait_status = ChildExitStatus(child.get()).value_or(0);

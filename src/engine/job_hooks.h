@@ -35,7 +35,10 @@ struct JobHooks {
   // together with everything below it.
   std::function<void(const std::string& folder_path, int error)> folder_unlisted;
   // Just before a command is started.
-  std::function<void()> command_starting;
+  std::function<void(const std::string& full_path)> command_starting;
+  // Once, just before the first byte of a command's output goes to the console (in walk order
+  // when held); never for a command that wrote nothing.
+  std::function<void(const std::string& full_path)> output_starting;
   // Every processed entry's command once it has ended or failed to start, as soon as that is
   // known: with several at once in the order they end, not in walk order (their output still
   // comes in walk order).

@@ -13,6 +13,7 @@
 #include "services/clock.h"
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
+#include "services/wildcard.h"
 
 namespace wendrix {
 namespace {
@@ -58,7 +59,7 @@ class JobWalk {
         root_(WithSeparator(settings.path.empty() ? ProgramFolder() : settings.path)),
         destination_(WithSeparator(settings.destination)),
         dry_run_(static_cast<bool>(options.dry_run)),
-        mirror_(!destination_.empty() && !dry_run_) {
+        mirror_(!destination_.empty()) {
     // A destination inside the tree is left out of the walk: entering it would mirror the
     // mirror one level deeper at every level, and run the command on the copies. Nor is it an
     // entry: its %d would name a folder inside itself.
@@ -124,13 +125,17 @@ class JobWalk {
     FolderIdentity identity;
     if (ListingFolderIdentity(listing.get(), &identity) && !entered_.insert(identity).second)
       return false;
+    const bool enter = options_.max_depth < 0 ||
+                       std::count(folder.relative.begin(), folder.relative.end(), '/') <
+                           options_.max_depth;
     while (ListingNext(listing.get())) {
       if (ListingEntryKind(listing.get()) != EntryKindFolder) continue;
       std::string name = ListingEntryName(listing.get());
-      if (IsDotEntry(name)) continue;
+      if (IsDotEntry(name) || Excluded(name)) continue;
       if (IsDestination(folder_path + name)) continue;
-      if (mirror_) MakeFolder(destination_ + folder.relative + name);
-      pending_.push_back({folder.relative + name + "/"});
+      // A folder not entered is mirrored only for its own command's %d.
+      if (mirror_ && (enter || wants_folders_)) Mirror(destination_ + folder.relative + name);
+      if (enter) pending_.push_back({folder.relative + name + "/"});
     }
     return true;
   }
@@ -149,7 +154,7 @@ class JobWalk {
                                : std::string());
     while (ListingNext(listing.get())) {
       const std::string name = ListingEntryName(listing.get());
-      if (IsDotEntry(name)) continue;
+      if (IsDotEntry(name) || Excluded(name)) continue;
       EntryOutcome outcome = EntryOutcome::kDone;
       if (ListingEntryKind(listing.get()) == EntryKindFile) {
         if (wants_files_) outcome = Process(listed + name, destination_ + relative);
@@ -159,6 +164,19 @@ class JobWalk {
       if (outcome != EntryOutcome::kDone) return outcome;
     }
     return EntryOutcome::kDone;
+  }
+
+  bool Excluded(const std::string& name) const {
+    return std::any_of(options_.exclusions.begin(), options_.exclusions.end(),
+                       [&](const std::string& pattern) { return WildcardMatch(pattern, name); });
+  }
+
+  void Mirror(const std::string& path) {
+    if (!dry_run_) {
+      MakeFolder(path);
+    } else if (options_.dry_run_folder) {
+      options_.dry_run_folder(path);
+    }
   }
 
   // Whether path names the destination, by whatever name it is reached.
@@ -172,13 +190,14 @@ class JobWalk {
       options_.dry_run(full_path, destination_path);
       return EntryOutcome::kDone;
     }
+    if (options_.wanted && !options_.wanted(full_path, destination_path)) return EntryOutcome::kDone;
     if (pool_) {
       return pool_->Start(
           BuildCommandLine(settings_.command, settings_.parameters, full_path, destination_path),
           full_path);
     }
     if (hooks_.keep_going && !hooks_.keep_going()) return EntryOutcome::kStopped;
-    if (hooks_.command_starting) hooks_.command_starting();
+    if (hooks_.command_starting) hooks_.command_starting(full_path);
     CommandOutcome outcome;
     const EntryOutcome entry =
         ProcessEntry(settings_, full_path, destination_path, hooks_, &outcome);

@@ -192,6 +192,7 @@ struct ParallelJobs::Job {
   bool output_open = false;  // the pipe may still bring bytes
   bool error_open = false;
   bool complete = false;  // ended, and its pipes read: nothing more will come
+  bool output_started = false;  // its first output byte has gone to the console
 };
 
 ParallelJobs::ParallelJobs(JobHooks& hooks)
@@ -226,7 +227,7 @@ EntryOutcome ParallelJobs::Start(const CommandLine& line, const std::string& ful
     return EntryOutcome::kStopped;
   }
 
-  if (hooks_.command_starting) hooks_.command_starting();
+  if (hooks_.command_starting) hooks_.command_starting(full_path);
   auto job = std::make_unique<Job>(area_, full_path);
   ChildHandle child = ChildStart(line.program, line.args, "",
                                  ChildKeep | ChildPipeOutput | ChildPipeError | ChildNullInput);
@@ -343,6 +344,7 @@ void ParallelJobs::Take(Job& job, Stream stream, const char* data, std::size_t l
   HeldOutput& held = stream == Stream::kOutput ? job.output : job.error;
   // The front command's bytes go straight on unless earlier bytes of it are still held.
   if (&job == jobs_.front().get() && held.Empty() && (stream == Stream::kError || !Backlog())) {
+    if (stream == Stream::kOutput) OutputStarting(job);
     (stream == Stream::kOutput ? output_sink_ : error_sink_)(data, length);
   } else {
     held.Append(data, length);
@@ -385,11 +387,17 @@ void ParallelJobs::Flush(bool ending) {
   while (!jobs_.empty()) {
     Job& front = *jobs_.front();
     if (!ending && Backlog()) return;
+    if (!front.output.Empty()) OutputStarting(front);
     budget -= front.output.Pass(output_sink_, budget, scratch_);
     if (front.output.Empty()) budget -= front.error.Pass(error_sink_, budget, scratch_);
     if (!front.complete || !front.output.Empty() || !front.error.Empty()) return;
     jobs_.pop_front();
   }
+}
+
+void ParallelJobs::OutputStarting(Job& job) {
+  if (!job.output_started && hooks_.output_starting) hooks_.output_starting(job.full_path);
+  job.output_started = true;
 }
 
 bool ParallelJobs::FlushPending() const {

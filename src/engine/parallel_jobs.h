@@ -61,6 +61,7 @@ class ParallelJobs {
   void Take(Job& job, Stream stream, const char* data, std::size_t length);
   void Complete(Job& job);
   void Flush(bool ending);
+  void OutputStarting(Job& job);
   bool FlushPending() const;
   void SignalRunning(int signal);
   void End(ConsoleState state);

@@ -124,7 +124,7 @@ TEST_F(WendrixRun, DryRunLinesPastedIntoAShellDoWhatTheRunDoes) {
         file, Settings{root.Path(), search, 1, 0, out.Path(), TestChild(), kParameters}));
     WriteFile(work / "lines.sh", RunProgram(kWendrixRun + " --dry-run " + file).second);
     EXPECT_FALSE(fs::exists(out / "sub"));  // a dry run creates nothing
-    const std::string pasted = RunProgram("/bin/sh " + work / "lines.sh").second;
+    const std::string pasted = RunProgram("/bin/bash " + work / "lines.sh").second;
     EXPECT_EQ(pasted, expected);
     EXPECT_EQ(RunProgram(kWendrixRun + " " + file), std::pair(0, pasted));
     EXPECT_FALSE(fs::exists(fs::current_path() / "pwned"));

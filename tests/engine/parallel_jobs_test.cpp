@@ -30,7 +30,7 @@ class ParallelJobsTest : public ::testing::Test {
       return starts >= starts_before_end && !console.bytes.empty() ? end_state
                                                                    : ConsoleState::kOpen;
     };
-    hooks.command_starting = [this] { ++starts; };
+    hooks.command_starting = [this](const std::string&) { ++starts; };
     hooks.command_ended = [this](const std::string& full_path, const CommandOutcome& outcome) {
       ended.push_back(full_path.substr(dir.Path().size()));
       outcomes.push_back(outcome);
