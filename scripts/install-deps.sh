@@ -16,8 +16,10 @@ PACKAGES=(
   # a headless compositor for the Wayland test
   weston
   rsync hyperfine findutils procps time
-  # peers of wendrix-run in bench/run_cli_bench.sh only; no test needs them
-  fd-find parallel
+  # a dry run's job file run over SSH by GNU parallel (tests/app/jobfile_over_ssh_test.sh)
+  parallel openssh-server openssh-client
+  # a peer of wendrix-run in bench/run_cli_bench.sh only
+  fd-find
 )
 
 missing=()
