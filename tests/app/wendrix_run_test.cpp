@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <vector>
 
 #include "settings/settings_flows.h"
@@ -22,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace testing;
+using namespace std::string_literals;
 
 const std::string kProgram = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix-run";
 const std::string kWendrixRun = "'" + kProgram + "'";
@@ -126,6 +130,7 @@ TEST_F(WendrixRun, DryRunLinesPastedIntoAShellDoWhatTheRunDoes) {
     EXPECT_FALSE(fs::exists(out / "sub"));  // a dry run creates nothing
     const std::string pasted = RunProgram("/bin/bash " + work / "lines.sh").second;
     EXPECT_EQ(pasted, expected);
+    EXPECT_TRUE(fs::is_directory(out / "sub"));  // made by the job file's first line
     EXPECT_EQ(RunProgram(kWendrixRun + " " + file), std::pair(0, pasted));
     EXPECT_FALSE(fs::exists(fs::current_path() / "pwned"));
     fs::remove_all(out / "sub");
@@ -184,6 +189,11 @@ TEST_F(WendrixRun, ExitStatusAndTheLinesOnStandardErrorTellWhatHappened) {
       {Options(sleeps, "echo %n-a sleep %e echo %n-b sleep %e echo %n-c", "-j 4"), 0, in_order},
       // No progress line off a terminal.
       {Options(tree, "exit 0 %n", "--progress"), 0, ""},
+      {Options(tree, "echo %n", "--exclude b.* --exclude '?.9'"), 0, "a\nc\n"},
+      // A header before each output, on a line of its own; none for a command silent.
+      {Options(tree, "bytes %e", "--tag"), 0, "==> " + tree / "b.3 <==\n\0\1\2"s},
+      {Options(tree, "text %n", "--tag -j 2"), 0,
+       "==> " + tree / "a.0 <==\na\n==> " + tree / "b.3 <==\nb\n==> " + tree / "c.0 <==\nc"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(RunProgram(kWendrixRun + c.args), std::pair(c.status, c.output)) << c.args;
@@ -202,6 +212,92 @@ TEST_F(WendrixRun, ExitStatusAndTheLinesOnStandardErrorTellWhatHappened) {
   RunProgram("{ " + kWendrixRun + Options(tree, "bytes 1000000 sleep 600000 echo %n") +
              "; echo $? >" + status_file + "; } | head -c 1 >/dev/null");
   EXPECT_EQ(ReadFile(status_file), "3\n");
+}
+
+TEST_F(WendrixRun, CreatesPassesOverWhatIsUpToDateAndRemovesWhatAFailedCommandMade) {
+  // Each command makes its file, then ends with the status its extension names.
+  const std::string parameters = "touch %d%n.out echo %n exit %e";
+  const std::string run = kWendrixRun + Options(tree, parameters, "--creates %d%n.out") +
+                          " --destination " + out.Path();
+  EXPECT_EQ(RunProgram(run), std::pair(1, "a\nb\nc\nwendrix-run: 1 of 3 commands failed\n"s));
+  EXPECT_TRUE(fs::exists(out / "a.out") && !fs::exists(out / "b.out"));
+  // An entry newer than its file runs again; the dry run marks the others.
+  fs::last_write_time(tree / "a.0", fs::last_write_time(out / "a.out") + std::chrono::seconds(1));
+  const auto line = [&](const std::string& name, const std::string& status) {
+    return "'" + std::string(TestChild()) + "' 'touch' '" + out / name + ".out' 'echo' '" + name +
+           "' 'exit' '" + status + "'\n";
+  };
+  EXPECT_EQ(RunProgram(run + " --dry-run"),
+            std::pair(0, line("a", "0") + line("b", "3") + "# up to date: " + line("c", "0")));
+  EXPECT_EQ(RunProgram(run), std::pair(1, "a\nb\nwendrix-run: 1 of 2 commands failed\n"s));
+}
+
+// The job log's lines, each split at its tabs.
+std::vector<std::vector<std::string>> LogLines(const std::string& log) {
+  std::vector<std::vector<std::string>> lines;
+  std::istringstream text(ReadFile(log));
+  for (std::string line; std::getline(text, line);) {
+    std::istringstream fields(line);
+    lines.emplace_back();
+    for (std::string field; std::getline(fields, field, '\t');) lines.back().push_back(field);
+  }
+  return lines;
+}
+
+TEST_F(WendrixRun, JobLogTellsEachCommandAndALaterRunGoesOnByPathInATreeThatChanged) {
+  const std::string log = work / "log";
+  const std::string run = kWendrixRun + Options(tree, "echo %n exit %e", "--joblog " + log);
+  EXPECT_EQ(RunProgram(run), std::pair(1, "a\nb\nc\nwendrix-run: 1 of 3 commands failed\n"s));
+  const auto lines = LogLines(log);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], (std::vector<std::string>{"Path", "Exitval", "Signal", "Starttime",
+                                                 "JobRuntime", "Command"}));
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string name = "abc"s.substr(i - 1, 1), status = i == 2 ? "3" : "0";
+    ASSERT_EQ(lines[i].size(), 6u);
+    EXPECT_EQ(lines[i][0], tree / name + "." + status);
+    EXPECT_EQ(lines[i][1] + lines[i][2], status + "0");
+    EXPECT_EQ(lines[i][5], "'"s + TestChild() + "' 'echo' '" + name + "' 'exit' '" + status + "'");
+  }
+  // An entry that comes before b, and c gone: counted by position, b's line would be aa's.
+  WriteFile(tree / "aa.0", "");
+  fs::remove(tree / "c.0");
+  EXPECT_EQ(RunProgram(run + " --resume"),
+            std::pair(1, "aa\nb\nwendrix-run: 1 of 2 commands failed\n"s));
+  EXPECT_EQ(RunProgram(run + " --retry-failed"),
+            std::pair(1, "b\nwendrix-run: 1 of 1 command failed\n"s));
+  // Another command line is not what was done.
+  EXPECT_EQ(RunProgram(kWendrixRun + Options(tree, "echo %n-x exit 0", "--resume --joblog " + log)),
+            std::pair(0, "a-x\naa-x\nb-x\n"s));
+  // Names holding a line break, a tab or a backslash read back: nothing is left to do.
+  for (const char* name : {"t\tb\\n.txt", "n\n.txt"}) WriteFile(root / name, "");
+  EXPECT_EQ(RunProgram(kWendrixRun + " --joblog " + log + " " + file).first, 0);
+  EXPECT_EQ(LogLines(log).size(), 4u + 2 + 1 + 3 + 5);
+  EXPECT_EQ(RunProgram(kWendrixRun + " --resume --joblog " + log + " " + file), std::pair(0, ""s));
+  WriteFile(work / "other", "Path\tExit\n");  // not a job log: never appended to
+  EXPECT_EQ(RunProgram(kWendrixRun + " --resume --joblog " + work / "other " + file),
+            std::pair(2, "wendrix-run: " + work / "other is not a job log of wendrix-run\n"));
+}
+
+TEST_F(WendrixRun, JobLogLinesAreWholeWhenTheRunIsKilledAndResumeDoesTheRestOnce) {
+  TempDir many;
+  for (int i = 0; i < 1000; ++i) WriteFile(many / (std::to_string(i) + ".txt"), "");
+  const std::string log = work / "log";
+  const std::string run = Options(many, "exit 0 %n", "-j 4 --joblog " + log);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const pid_t pid = StartRun(run, null);
+  close(null);
+  ASSERT_TRUE(WaitUntil([&] { return LogLines(log).size() > 100; }));
+  kill(pid, SIGKILL);
+  ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
+  const std::string text = ReadFile(log);
+  EXPECT_EQ(text.back(), '\n');
+  for (const auto& line : LogLines(log)) EXPECT_EQ(line.size(), 6u) << line[0];
+  EXPECT_EQ(RunProgram(kWendrixRun + run + " --resume"), std::pair(0, ""s));
+  std::set<std::string> paths;
+  for (const auto& line : LogLines(log)) paths.insert(line[0]);
+  EXPECT_EQ(paths.size(), 1001u);
+  EXPECT_EQ(LogLines(log).size(), 1001u);
 }
 
 TEST_F(WendrixRun, SettingsAreReadFromAFifoStandardInputAndDevStdinLikeAFile) {
@@ -243,12 +339,17 @@ TEST_F(WendrixRun, EndingSignalReachesTheCommandsAndNoneOutlivesTheRun) {
     SCOPED_TRACE(std::string("-j ") + jobs + " signal " + std::to_string(signal));
     int out[2];
     ASSERT_EQ(pipe(out), 0);
-    const pid_t run = StartRun(
-        Options(tree, "echo %n sleep 600000", std::string("-j ") + jobs + " 2>/dev/null"), out[1]);
+    // Each command makes its file first; a file of an ended command is not taken for finished
+    // by the next run, which redoes the entry.
+    const pid_t run = StartRun(Options(tree, "touch %d%n.out echo %n sleep 600000",
+                                       std::string("-j ") + jobs + " 2>/dev/null --destination " +
+                                           this->out.Path() + " --creates %d%n.out"),
+                               out[1]);
     close(out[1]);
     // Its first command has started once its line has come.
     char first = 0;
     ASSERT_EQ(read(out[0], &first, 1), 1);
+    EXPECT_EQ(first, 'a');
     kill(run, signal);
     ReadUntil(out[0]);
     close(out[0]);
@@ -256,6 +357,7 @@ TEST_F(WendrixRun, EndingSignalReachesTheCommandsAndNoneOutlivesTheRun) {
     ASSERT_EQ(waitpid(run, &status, 0), run);
     EXPECT_EQ(status, W_EXITCODE(128 + signal, 0));
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a command outlived the run";
+    EXPECT_TRUE(fs::is_empty(this->out.Path()));
   }
 }
 
