@@ -9,15 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <set>
-#include <sstream>
 #include <vector>
 
-#include "settings/settings_flows.h"
 #include "test_support.h"
 
 namespace wendrix {
@@ -29,7 +25,6 @@ using namespace std::string_literals;
 
 const std::string kProgram = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix-run";
 const std::string kWendrixRun = "'" + kProgram + "'";
-const std::string kParameters = "args %n \"%d\" -- %f";
 
 // Runs a shell command line without standard input: its exit status, and its output and errors
 // together (unless the line sends its output elsewhere). The temporary paths hold no blank or
@@ -96,237 +91,61 @@ std::string Options(const TempDir& tree, const std::string& parameters,
          "' " + more;
 }
 
-// root holds names a shell would take apart, tree names whose extension is an exit status.
+// The transcript wendrix_run.t: commands as a user types them, each with its output and exit
+// status. Each runs in a bash of its own in one work folder; the paths of that folder, of the
+// test child and of wendrix-run show as $WORK, $CHILD and $RUN.
+TEST(WendrixRunTranscript, EveryCommandGivesTheOutputAndStatusWritten) {
+  const TempDir work;
+  const std::string folder = work.Path().substr(0, work.Path().size() - 1);
+  setenv("RUN", kProgram.c_str(), 1);
+  setenv("CHILD", TestChild(), 1);
+  setenv("WORK", folder.c_str(), 1);
+  std::ifstream transcript(WENDRIX_TRANSCRIPT);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(transcript, line);) lines.push_back(line);
+  ASSERT_FALSE(lines.empty());
+  const auto starts = [&](std::size_t i, const char* prefix) {
+    return i < lines.size() && lines[i].rfind(prefix, 0) == 0;
+  };
+  for (std::size_t i = 0; i < lines.size();) {
+    if (!starts(i, "  $ ")) {
+      ++i;
+      continue;
+    }
+    const std::size_t line_number = i + 1;
+    std::string command = "cd \"$WORK\" || exit 99\n" + lines[i++].substr(4);
+    while (starts(i, "  > ")) command += "\n" + lines[i++].substr(4);
+    std::string expected;
+    int status = 0;
+    for (; starts(i, "  ") && !starts(i, "  $ "); ++i) {
+      const std::string line = lines[i].substr(2);
+      if (line.starts_with('[') && line.ends_with(']'))
+        status = std::stoi(line.substr(1));
+      else if (line.ends_with(" (no-eol)"))
+        expected += line.substr(0, line.size() - 9);
+      else
+        expected += line + "\n";
+    }
+    std::string quoted;
+    for (char c : command) quoted += c == '\'' ? "'\\''" : std::string(1, c);
+    auto [got_status, got] = RunProgram("exec bash -o pipefail -c '" + quoted + "'");
+    for (const auto& [path, name] : {std::pair{folder, "$WORK"}, {TestChild(), "$CHILD"},
+                                     {kProgram, "$RUN"}}) {
+      for (std::size_t at; (at = got.find(path)) != std::string::npos;) got.replace(at, path.size(), name);
+    }
+    EXPECT_EQ(got, expected) << "wendrix_run.t:" << line_number;
+    EXPECT_EQ(got_status, status) << "wendrix_run.t:" << line_number;
+  }
+}
+
+// tree holds names whose extension is an exit status.
 class WendrixRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directory(root / "sub");
-    for (const char* name : {"plain.txt", "it's \"odd\"\n\xff.txt", "sub/$(touch pwned).txt"})
-      WriteFile(root / name, "");
     for (const char* name : {"a.0", "b.3", "c.0"}) WriteFile(tree / name, "");
-    ASSERT_TRUE(SaveSettingsFile(
-        file, Settings{root.Path(), "*.txt", 1, 0, out.Path(), TestChild(), kParameters}));
   }
-  TempDir root, out, work, tree;
-  std::string file = work / "job.ini";
+  TempDir out, tree;
 };
-
-TEST_F(WendrixRun, DryRunLinesPastedIntoAShellDoWhatTheRunDoes) {
-  WriteFile(root / "sub/plain.txt", "");
-  // What kParameters prints for the entry stem.txt in folder.
-  const auto lines = [&](const std::string& stem, const std::string& folder = "") {
-    return stem + "\n" + out.Path() + folder + "\n--\n" + root.Path() + folder + stem + ".txt\n";
-  };
-  // A search text holding a folder runs, and shows, the entry in that folder.
-  const std::pair<const char*, std::string> cases[] = {
-      {"*.txt", lines("it's \"odd\"\n\xff") + lines("plain") + lines("$(touch pwned)", "sub/") +
-                    lines("plain", "sub/")},
-      {"sub/plain.txt", lines("plain", "sub/")}};
-  for (const auto& [search, expected] : cases) {
-    SCOPED_TRACE(search);
-    ASSERT_TRUE(SaveSettingsFile(
-        file, Settings{root.Path(), search, 1, 0, out.Path(), TestChild(), kParameters}));
-    WriteFile(work / "lines.sh", RunProgram(kWendrixRun + " --dry-run " + file).second);
-    EXPECT_FALSE(fs::exists(out / "sub"));  // a dry run creates nothing
-    const std::string pasted = RunProgram("/bin/bash " + work / "lines.sh").second;
-    EXPECT_EQ(pasted, expected);
-    EXPECT_TRUE(fs::is_directory(out / "sub"));  // made by the job file's first line
-    EXPECT_EQ(RunProgram(kWendrixRun + " " + file), std::pair(0, pasted));
-    EXPECT_FALSE(fs::exists(fs::current_path() / "pwned"));
-    fs::remove_all(out / "sub");
-  }
-}
-
-TEST_F(WendrixRun, BadArgumentsAndSettingsThatCannotBeUsedAreRefusedWithTwoAndOneLine) {
-  WriteFile(work / "empty.ini", "");
-  WriteFile(work / "other.ini", "[Desktop Entry]\nName=x\n");
-  for (const std::string& args :
-       {" " + work / "missing.ini", " " + work.Path(), std::string(), " --bogus " + file,
-        " " + file + " " + file, " " + work / "empty.ini", " " + work / "other.ini",
-        " " + std::string(TestChild()), " --search x --save " + work / "no/such/folder.ini",
-        " --search 'a\nb' --save " + file, " --jobs=x " + file, std::string(" --path"),
-        " - " + file}) {
-    const auto [status, message] = RunProgram(kWendrixRun + args);
-    EXPECT_EQ(status, 2) << args;
-    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
-    EXPECT_EQ(message.rfind("wendrix-run: ", 0), 0u) << message;
-    // The message names a missing file.
-    EXPECT_EQ(args.find("missing") != args.npos, message.find("missing.ini") != args.npos);
-  }
-}
-
-TEST_F(WendrixRun, ExitStatusAndTheLinesOnStandardErrorTellWhatHappened) {
-  const std::string missing = " --command " + work / "nothing";
-  // Several at once write what one at a time writes, whatever order they end in.
-  TempDir sleeps;
-  std::string in_order;
-  for (const char* name : {"1.300", "2.0", "3.150", "4.20", "5.0", "6.100"}) {
-    WriteFile(sleeps / name, "");
-    for (const char* part : {"-a\n", "-b\n", "-c\n"}) in_order += name[0] + std::string(part);
-  }
-  struct Case {
-    std::string args;
-    int status;
-    std::string output;
-  };
-  const Case cases[] = {
-      {Options(tree, "echo %n exit 0"), 0, "a\nb\nc\n"},
-      {Options(tree, "echo %n exit %e"), 1, "a\nb\nc\nwendrix-run: 1 of 3 commands failed\n"},
-      // Told once, not for every entry; the dry run finds that out as the run does.
-      {Options(tree, "%f") + missing, 1,
-       "wendrix-run: cannot start " + work / "nothing" +
-           ": No such file or directory\nwendrix-run: 3 of 3 commands could not be started\n"},
-      {Options(tree, "%n") + missing + " --dry-run", 1,
-       "'" + work / "nothing" + "' 'a'\nwendrix-run: cannot start " + work / "nothing" +
-           ": No such file or directory\n'" + work / "nothing" + "' 'b'\n'" + work / "nothing" +
-           "' 'c'\nwendrix-run: 3 of 3 commands could not be started\n"},
-      {Options(tree, "echo %n") + " --path " + work / "gone", 1,
-       "wendrix-run: cannot list " + work / "gone/" +
-           ": No such file or directory\nwendrix-run: 1 folder could not be listed\n"},
-      // The first failure starts no more.
-      {Options(tree, "echo %n exit %e", "--fail-fast"), 1,
-       "a\nb\nwendrix-run: 1 of 2 commands failed\n"},
-      {Options(sleeps, "echo %n-a sleep %e echo %n-b sleep %e echo %n-c", "-j 4"), 0, in_order},
-      // No progress line off a terminal.
-      {Options(tree, "exit 0 %n", "--progress"), 0, ""},
-      {Options(tree, "echo %n", "--exclude b.* --exclude '?.9'"), 0, "a\nc\n"},
-      // A header before each output, on a line of its own; none for a command silent.
-      {Options(tree, "bytes %e", "--tag"), 0, "==> " + tree / "b.3 <==\n\0\1\2"s},
-      {Options(tree, "text %n", "--tag -j 2"), 0,
-       "==> " + tree / "a.0 <==\na\n==> " + tree / "b.3 <==\nb\n==> " + tree / "c.0 <==\nc"},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(RunProgram(kWendrixRun + c.args), std::pair(c.status, c.output)) << c.args;
-
-  // Output that cannot be written; the command writing then may be hung up on and fail.
-  const auto [status, message] = RunProgram(kWendrixRun + Options(tree, "echo %n") + " >/dev/full");
-  EXPECT_EQ(status, 3);
-  EXPECT_EQ(
-      message.rfind("wendrix-run: the output could not be written (No space left on device)", 0),
-      0u)
-      << message;
-  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
-
-  // A reader that goes away: the command writing then is hung up on, no later one starts.
-  const std::string status_file = work / "status";
-  RunProgram("{ " + kWendrixRun + Options(tree, "bytes 1000000 sleep 600000 echo %n") +
-             "; echo $? >" + status_file + "; } | head -c 1 >/dev/null");
-  EXPECT_EQ(ReadFile(status_file), "3\n");
-}
-
-TEST_F(WendrixRun, CreatesPassesOverWhatIsUpToDateAndRemovesWhatAFailedCommandMade) {
-  // Each command makes its file, then ends with the status its extension names.
-  const std::string parameters = "touch %d%n.out echo %n exit %e";
-  const std::string run = kWendrixRun + Options(tree, parameters, "--creates %d%n.out") +
-                          " --destination " + out.Path();
-  EXPECT_EQ(RunProgram(run), std::pair(1, "a\nb\nc\nwendrix-run: 1 of 3 commands failed\n"s));
-  EXPECT_TRUE(fs::exists(out / "a.out") && !fs::exists(out / "b.out"));
-  // An entry newer than its file runs again; the dry run marks the others.
-  fs::last_write_time(tree / "a.0", fs::last_write_time(out / "a.out") + std::chrono::seconds(1));
-  const auto line = [&](const std::string& name, const std::string& status) {
-    return "'" + std::string(TestChild()) + "' 'touch' '" + out / name + ".out' 'echo' '" + name +
-           "' 'exit' '" + status + "'\n";
-  };
-  EXPECT_EQ(RunProgram(run + " --dry-run"),
-            std::pair(0, line("a", "0") + line("b", "3") + "# up to date: " + line("c", "0")));
-  EXPECT_EQ(RunProgram(run), std::pair(1, "a\nb\nwendrix-run: 1 of 2 commands failed\n"s));
-}
-
-// The job log's lines, each split at its tabs.
-std::vector<std::vector<std::string>> LogLines(const std::string& log) {
-  std::vector<std::vector<std::string>> lines;
-  std::istringstream text(ReadFile(log));
-  for (std::string line; std::getline(text, line);) {
-    std::istringstream fields(line);
-    lines.emplace_back();
-    for (std::string field; std::getline(fields, field, '\t');) lines.back().push_back(field);
-  }
-  return lines;
-}
-
-TEST_F(WendrixRun, JobLogTellsEachCommandAndALaterRunGoesOnByPathInATreeThatChanged) {
-  const std::string log = work / "log";
-  const std::string run = kWendrixRun + Options(tree, "echo %n exit %e", "--joblog " + log);
-  EXPECT_EQ(RunProgram(run), std::pair(1, "a\nb\nc\nwendrix-run: 1 of 3 commands failed\n"s));
-  const auto lines = LogLines(log);
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0], (std::vector<std::string>{"Path", "Exitval", "Signal", "Starttime",
-                                                 "JobRuntime", "Command"}));
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    const std::string name = "abc"s.substr(i - 1, 1), status = i == 2 ? "3" : "0";
-    ASSERT_EQ(lines[i].size(), 6u);
-    EXPECT_EQ(lines[i][0], tree / name + "." + status);
-    EXPECT_EQ(lines[i][1] + lines[i][2], status + "0");
-    EXPECT_EQ(lines[i][5], "'"s + TestChild() + "' 'echo' '" + name + "' 'exit' '" + status + "'");
-  }
-  // An entry that comes before b, and c gone: counted by position, b's line would be aa's.
-  WriteFile(tree / "aa.0", "");
-  fs::remove(tree / "c.0");
-  EXPECT_EQ(RunProgram(run + " --resume"),
-            std::pair(1, "aa\nb\nwendrix-run: 1 of 2 commands failed\n"s));
-  EXPECT_EQ(RunProgram(run + " --retry-failed"),
-            std::pair(1, "b\nwendrix-run: 1 of 1 command failed\n"s));
-  // Another command line is not what was done.
-  EXPECT_EQ(RunProgram(kWendrixRun + Options(tree, "echo %n-x exit 0", "--resume --joblog " + log)),
-            std::pair(0, "a-x\naa-x\nb-x\n"s));
-  // Names holding a line break, a tab or a backslash read back: nothing is left to do.
-  for (const char* name : {"t\tb\\n.txt", "n\n.txt"}) WriteFile(root / name, "");
-  EXPECT_EQ(RunProgram(kWendrixRun + " --joblog " + log + " " + file).first, 0);
-  EXPECT_EQ(LogLines(log).size(), 4u + 2 + 1 + 3 + 5);
-  EXPECT_EQ(RunProgram(kWendrixRun + " --resume --joblog " + log + " " + file), std::pair(0, ""s));
-  WriteFile(work / "other", "Path\tExit\n");  // not a job log: never appended to
-  EXPECT_EQ(RunProgram(kWendrixRun + " --resume --joblog " + work / "other " + file),
-            std::pair(2, "wendrix-run: " + work / "other is not a job log of wendrix-run\n"));
-}
-
-TEST_F(WendrixRun, JobLogLinesAreWholeWhenTheRunIsKilledAndResumeDoesTheRestOnce) {
-  TempDir many;
-  for (int i = 0; i < 1000; ++i) WriteFile(many / (std::to_string(i) + ".txt"), "");
-  const std::string log = work / "log";
-  const std::string run = Options(many, "exit 0 %n", "-j 4 --joblog " + log);
-  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  const pid_t pid = StartRun(run, null);
-  close(null);
-  ASSERT_TRUE(WaitUntil([&] { return LogLines(log).size() > 100; }));
-  kill(pid, SIGKILL);
-  ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
-  const std::string text = ReadFile(log);
-  EXPECT_EQ(text.back(), '\n');
-  for (const auto& line : LogLines(log)) EXPECT_EQ(line.size(), 6u) << line[0];
-  EXPECT_EQ(RunProgram(kWendrixRun + run + " --resume"), std::pair(0, ""s));
-  std::set<std::string> paths;
-  for (const auto& line : LogLines(log)) paths.insert(line[0]);
-  EXPECT_EQ(paths.size(), 1001u);
-  EXPECT_EQ(LogLines(log).size(), 1001u);
-}
-
-TEST_F(WendrixRun, SettingsAreReadFromAFifoStandardInputAndDevStdinLikeAFile) {
-  const std::string expected = RunProgram(kWendrixRun + " " + file).second;
-  ASSERT_FALSE(expected.empty());
-  const std::string fifo = work / "fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  // The FIFO's writer comes after the reader opened it.
-  for (const std::string& line :
-       {"(sleep 0.1; cat " + file + " >" + fifo + ") & exec " + kWendrixRun + " " + fifo,
-        kWendrixRun + " - <" + file, kWendrixRun + " /dev/stdin <" + file})
-    EXPECT_EQ(RunProgram(line), std::pair(0, expected)) << line;
-}
-
-TEST_F(WendrixRun, SavedOptionsLoadBackAndRunAsTheyDid) {
-  const std::string saved = work / "saved.ini";
-  const std::string options = " --path " + root.Path() + " --search '*.txt' --folders --no-files" +
-                              " --command " + TestChild() + " --destination " + out.Path() +
-                              " --parameters 'args %n'";
-  EXPECT_EQ(RunProgram(kWendrixRun + options + " --save " + saved), std::pair(0, std::string()));
-  EXPECT_EQ(LoadSettingsFile(saved),
-            (Settings{root.Path(), "*.txt", 0, 1, out.Path(), TestChild(), "args %n"}));
-  // Without a file the values not given are a new window's; a file's are taken over.
-  EXPECT_EQ(RunProgram(kWendrixRun + " --search x --save " + saved).first, 0);
-  EXPECT_EQ(LoadSettingsFile(saved), (Settings{"", "x", 1, 0, "", "", "\"%f\""}));
-  EXPECT_EQ(RunProgram(kWendrixRun + " --no-files --save " + saved + " " + file).first, 0);
-  EXPECT_EQ(LoadSettingsFile(saved),
-            (Settings{root.Path(), "*.txt", 0, 0, out.Path(), TestChild(), kParameters}));
-}
 
 TEST_F(WendrixRun, EndingSignalReachesTheCommandsAndNoneOutlivesTheRun) {
   // Orphans of wendrix-run would become this process's children, and outlive it.
