@@ -4,7 +4,7 @@
 # of wendrix-run's time to each peer's; below 1.00 wendrix-run is faster.
 #   WENDRIX_BUILD_DIR   build folder (default build)
 #   WENDRIX_BENCH_RUNS  runs per command (default 10)
-# Needs hyperfine, fdfind (fd-find), parallel and GNU time (scripts/install-deps.sh).
+# Needs hyperfine, fdfind (fd-find), parallel and GNU time (scripts/install-deps.sh test).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${WENDRIX_BUILD_DIR:-build}
@@ -13,7 +13,7 @@ RUNS=${WENDRIX_BENCH_RUNS:-10}
 cmake --build "$BUILD_DIR" --target wendrix-run -j2 >/dev/null
 RUN=$(realpath "$BUILD_DIR/src/app/wendrix-run")
 for tool in hyperfine fdfind parallel /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/install-deps.sh" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/install-deps.sh test" >&2; exit 1; }
 done
 
 WORK=$(mktemp -d)

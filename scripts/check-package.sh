@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the checks are functions that only check() calls
-# Builds the Debian package (scripts/package.sh) and checks it: lintian with no error and no
+# Builds the Debian packages (scripts/package.sh) and checks them: lintian with no error and no
 # warning, the AppStream data and the desktop file as packaged, one version everywhere (the
-# project's CMake version in the changelog, the AppStream release and --version), and the files
-# the package must install.
+# project's CMake version in the changelog, the AppStream release and --version), the files
+# each package must install, and the relations: wendrix-run pulls in no Qt, wendrix needs the
+# same version of it and recommends xterm before any other terminal.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 
@@ -37,13 +38,15 @@ if ! scripts/package.sh >"$log" 2>&1; then
   echo "FAILED: the package builds"
   finish
 fi
-deb=$(tail -n 1 "$log")
-changes=${deb%.deb}.changes
+mapfile -t debs < <(tail -n 2 "$log")
+run_deb=${debs[0]} deb=${debs[1]}
+changes=${deb%.deb}.changes  # the source's, naming both packages
 passed=$((passed + 1))
-echo "ok: the package builds ($deb)"
+echo "ok: the packages build (${debs[*]})"
 
 cmake_version=$(sed -n 's/^project(Wendrix VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
 dpkg-deb -x "$deb" "$work"
+dpkg-deb -x "$run_deb" "$work"
 id=$(sed -n 's/^set(WENDRIX_APP_ID \(.*\))$/\1/p' CMakeLists.txt)
 metainfo=$work/usr/share/metainfo/$id.metainfo.xml
 desktop=$work/usr/share/applications/$id.desktop
@@ -74,28 +77,59 @@ for program in wendrix wendrix-run wendrix-console; do
     "$(env -u DISPLAY -u WAYLAND_DISPLAY "$work/usr/bin/$program" --version </dev/null)"
 done
 
-# Every file the package must hold; a manual page or the completion only once its source is in
-# the tree.
-expected=(
-  usr/bin/wendrix usr/bin/wendrix-run usr/bin/wendrix-console
+# Every file each package must hold; a manual page only once its source is in the tree.
+run_files=(
+  usr/bin/wendrix-run usr/share/bash-completion/completions/wendrix-run
+  usr/share/zsh/vendor-completions/_wendrix-run usr/share/fish/vendor_completions.d/wendrix-run.fish
+  usr/share/doc/wendrix-run/copyright
+)
+window_files=(
+  usr/bin/wendrix usr/bin/wendrix-console
   "usr/share/applications/$id.desktop" "usr/share/metainfo/$id.metainfo.xml"
   usr/share/icons/hicolor/{16x16,24x24,32x32,48x48}/apps/wendrix.png
   usr/share/icons/hicolor/scalable/apps/wendrix.svg
   usr/share/doc/wendrix/copyright
 )
 for page in packaging/man/*.1; do
-  [ -e "$page" ] && expected+=("usr/share/man/man1/$(basename "$page").gz")
+  if [ "$(basename "$page")" = wendrix-run.1 ]; then
+    run_files+=("usr/share/man/man1/wendrix-run.1.gz")
+  elif [ -e "$page" ]; then
+    window_files+=("usr/share/man/man1/$(basename "$page").gz")
+  fi
 done
-for completion in packaging/completion/*; do
-  [ -e "$completion" ] && expected+=("usr/share/bash-completion/completions/$(basename "$completion")")
-done
-holds_all() {
-  local status=0
-  for f in "${expected[@]}"; do
-    [ -e "$work/$f" ] || { echo "missing: /$f"; status=1; }
+holds_all() {  # holds_all PACKAGE FILE...
+  local status=0 listing
+  listing=$(dpkg-deb --fsys-tarfile "$1" | tar -t | sed 's|^\./||')
+  shift
+  for f in "$@"; do
+    grep -qxF -- "$f" <<<"$listing" || { echo "missing: /$f"; status=1; }
   done
   return "$status"
 }
-check "the package holds the programs, menu entry, icons, manual pages and completion" holds_all
+check "wendrix-run holds its program, manual page and completions" holds_all "$run_deb" "${run_files[@]}"
+check "wendrix holds the programs, menu entry, icons and manual pages" \
+  holds_all "$deb" "${window_files[@]}"
+
+# What installing wendrix-run alone brings: its dependencies, followed through the system's
+# packages, must reach no Qt library.
+no_qt() {
+  local relations
+  relations=$(dpkg-deb -f "$run_deb" Pre-Depends Depends Recommends)
+  echo "$relations"
+  ! grep -qi qt <<<"$relations" || return 1
+  for p in $(dpkg-deb -f "$run_deb" Depends | sed 's/([^)]*)//g; s/[|,]/ /g'); do
+    apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+      --no-replaces --no-enhances "$p" 2>/dev/null
+  done | grep -i 'qt' && return 1
+  return 0
+}
+check "wendrix-run pulls in no Qt" no_qt
+relation() {  # relation FIELD PATTERN: the field of wendrix matches the extended pattern
+  dpkg-deb -f "$deb" "$1" | grep -qE -- "$2" || { echo "$1: $(dpkg-deb -f "$deb" "$1")"; return 1; }
+}
+check "wendrix depends on the same version of wendrix-run" \
+  relation Depends "(^|, )wendrix-run \\(= $(dpkg-deb -f "$deb" Version)\\)"
+check "wendrix recommends xterm before any other terminal" \
+  relation Recommends "(^|, )xterm \\| x-terminal-emulator(,|$)"
 
 finish

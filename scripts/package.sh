@@ -1,31 +1,14 @@
 #!/usr/bin/env bash
-# Builds the Debian package wendrix_<version>_<arch>.deb (with its source package and the
-# detached debug symbols) from a clean copy of the tracked files, so that the build folder is
-# left alone, and puts them in out/. Installs what it needs from Debian first. The last line of
-# the output is the path of the package.
+# Builds the Debian packages wendrix-run_<version>_<arch>.deb (the command-line program, no Qt)
+# and wendrix_<version>_<arch>.deb (the desktop program, which needs the first), with their
+# source package and detached debug symbols, from a clean copy of the tracked files, so that the
+# build folder is left alone, and puts them in out/. Installs what it needs from Debian first.
+# The last two lines of the output are the paths of the two packages, wendrix-run's first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-PACKAGES=(
-  # packaging tools
-  dpkg-dev debhelper lintian appstream desktop-file-utils
-  # what debian/control asks for to build
-  build-essential cmake qt6-base-dev qt6-base-dev-tools
-)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-fi
+# What debian/control asks for to build, and the packaging tools.
+scripts/install-deps.sh build package
 
 version=$(dpkg-parsechangelog -S Version)
 arch=$(dpkg --print-architecture)
@@ -46,10 +29,12 @@ fi
 (cd "$tree" && dpkg-buildpackage --build=full -us -uc -j"$(nproc)" </dev/null)
 
 mkdir -p out
-rm -f out/wendrix_* out/wendrix-dbgsym_*
-for f in "$work"/wendrix_"$version"* "$work"/wendrix-dbgsym_"$version"*; do
+rm -f out/wendrix_* out/wendrix-dbgsym_* out/wendrix-run_* out/wendrix-run-dbgsym_*
+for f in "$work"/wendrix{,-dbgsym,-run,-run-dbgsym}_"$version"*; do
   [ -f "$f" ] && cp "$f" out/
 done
-deb=$PWD/out/wendrix_${version}_${arch}.deb
-[ -f "$deb" ] || { echo "package.sh: $deb was not built" >&2; exit 1; }
-echo "$deb"
+debs=("$PWD/out/wendrix-run_${version}_${arch}.deb" "$PWD/out/wendrix_${version}_${arch}.deb")
+for deb in "${debs[@]}"; do
+  [ -f "$deb" ] || { echo "package.sh: $deb was not built" >&2; exit 1; }
+done
+printf '%s\n' "${debs[@]}"

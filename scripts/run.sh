@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Wendrix. The build is scripts/test.sh's, tests
-# included, so that either one right after the other rebuilds nothing.
+# Installs what building and running Wendrix need, builds, and starts it. The build folder is
+# scripts/test.sh's: the tests are built there once test.sh has installed what they need, and
+# either one right after the other rebuilds nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh build
 scripts/build.sh
 BUILD_DIR=${WENDRIX_BUILD_DIR:-build}
 if [ -x "$BUILD_DIR/src/app/wendrix" ]; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the whole suite (window tests
-# offscreen, the desktop smoke tests under a virtual X server), then the window-free layers
+# Installs what is missing (what building needs, and the test tools), builds, and runs every
+# test: the whole suite (window tests offscreen, the desktop smoke tests under a virtual X
+# server, the documentation's command lines and the completions), then the window-free layers
 # again with AddressSanitizer and UndefinedBehaviorSanitizer, and the settings reader fuzzer
 # for a bounded time, and the Debian package is built and checked (scripts/check-package.sh).
 #   WENDRIX_WERROR=ON     warnings are errors (CI)
@@ -8,19 +9,20 @@
 #   WENDRIX_FUZZ_SECONDS  how long the fuzzer runs (default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh build test
 
 BUILD_DIR=${WENDRIX_BUILD_DIR:-build}
 WENDRIX_BUILD_DIR=$BUILD_DIR scripts/build.sh
 (cd "$BUILD_DIR" && xvfb-run -a -s "-screen 0 1280x1024x24" \
-   ctest --output-on-failure --timeout 300 -j2 </dev/null)
+   ctest --output-on-failure --no-tests=error --timeout 300 -j2 </dev/null)
 
 if [ "${WENDRIX_QUICK:-0}" != 1 ]; then
   SAN_DIR=${BUILD_DIR}-sanitize
   CC=clang CXX=clang++ WENDRIX_BUILD_DIR=$SAN_DIR scripts/build.sh \
     -DWENDRIX_GUI=OFF -DWENDRIX_BENCH=OFF -DWENDRIX_SANITIZE=ON -DWENDRIX_FUZZ=ON \
     -DCMAKE_BUILD_TYPE=Debug
-  (cd "$SAN_DIR" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --timeout 300 -j2 </dev/null)
+  (cd "$SAN_DIR" && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure --no-tests=error \
+     --timeout 300 -j2 </dev/null)
   if [ -x "$SAN_DIR/tests/fuzz/settings_reader_fuzz" ]; then
     # New inputs go to a scratch corpus; a crashing input is kept in the build folder.
     corpus=$(mktemp -d)

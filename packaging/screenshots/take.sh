@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes main-window.png, the screenshot of the AppStream data: the real window, filled from a
-# sample settings file, under a virtual X server, cut out of the screen. Needs xvfb, xdotool and
+# sample settings file (main-window.ini), under a virtual X server, cut out of the screen. Needs xvfb, xdotool and
 # ImageMagick, and a built program (default: build/src/app/wendrix).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -11,10 +11,8 @@ fi
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 mkdir -p "$home/.config/Wendrix"
-printf '%s\r\n' 'StringSearchText = *.jpg' 'StringPath = /home/alex/Pictures/' \
-  'CheckboxProcessFiles = 1' 'CheckboxProcessFolders = 0' \
-  'StringDestination = /home/alex/Pictures-small/' 'StringCommand = /usr/bin/convert' \
-  'StringParameters = "%f" -resize 50% "%d"' >"$home/.config/Wendrix/default.ini"
+# The values the picture shows; the tests run the same file (tests/packaging/examples_test.py).
+cp "$here/main-window.ini" "$home/.config/Wendrix/default.ini"
 HOME=$home XDG_CONFIG_HOME=$home/.config WENDRIX_TERMINAL=false "$program" &
 pid=$!
 window=$(xdotool search --sync --onlyvisible --name '^Wendrix' | head -n 1)

@@ -19,6 +19,7 @@
 #include "services/display_probe.h"
 #include "services/shutdown_signals.h"
 #include "services/terminal_console.h"
+#include "services/terminal_launchers.h"
 #include "settings/settings_flows.h"
 #include "ui/main_window.h"
 #include "ui/main_window_actions.h"
@@ -148,7 +149,7 @@ std::unique_ptr<TerminalConsole> MakeConsole() {
   TerminalConsoleOptions options;
   options.idle = [] { ProcessWindowWithoutInput(); };
   options.no_console_window = [] {
-    ShowMessageBox("Alert", "Could not open a console window", kMbOk);
+    ShowMessageBox("Alert", NoConsoleWindowText(DefaultTerminalLaunchers()), kMbOk);
   };
   return std::make_unique<TerminalConsole>(std::move(options));
 }

@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
   const int terminal = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (terminal < 0) return Fail(name);
 
+  if (write(terminal, wendrix::kConsoleTitle, sizeof wendrix::kConsoleTitle - 1) < 0)
+    return Fail(name);
+
   const wendrix::UniqueFd link = wendrix::ConnectRelay(argv[1]);
   if (!link.Valid()) return Fail(argv[1]);
   if (!wendrix::SendTerminal(link.Get(), terminal)) return Fail("sending the terminal");

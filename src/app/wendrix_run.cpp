@@ -194,7 +194,11 @@ int Run(int argc, char** argv) {
   }
   const RunOptions& options = parsed.options;
   if (options.help) {
-    std::fputs(kRunUsage, stdout);
+    std::fputs(RunUsage().c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitSucceeded : kExitOutputLost;
+  }
+  if (options.list_options) {
+    std::fputs(RunOptionList().c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitSucceeded : kExitOutputLost;
   }
   if (options.version) {

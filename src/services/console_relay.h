@@ -14,6 +14,9 @@ namespace wendrix {
 inline constexpr char kRelayTag[] = "WCON1";
 inline constexpr char kRelayInterrupt = 'I';
 inline constexpr char kRelayQuit = 'Q';
+// What the relay writes to its terminal first: the window's title (xterm's control sequence,
+// which the other emulators read too), which names Wendrix rather than the relay.
+inline constexpr char kConsoleTitle[] = "\033]0;Wendrix console\007";
 
 // The listening end: a socket in a folder only this user can reach; both go with the object.
 class RelayListener {

@@ -39,6 +39,19 @@ std::vector<TerminalLauncher> DefaultTerminalLaunchers() {
   };
 }
 
+std::string NoConsoleWindowText(const std::vector<TerminalLauncher>& launchers) {
+  std::string tried;
+  for (const TerminalLauncher& launcher : launchers)
+    tried += (tried.empty() ? "" : ", ") + launcher.program;
+  // xterm is the one named: it starts anywhere with no setting and no font of its own.
+  return "Could not open a console window; the commands' output is lost.\n"
+         "Terminals tried: " +
+         tried +
+         ".\n"
+         "Install xterm (sudo apt install xterm), or set WENDRIX_TERMINAL to the command that "
+         "opens your terminal with a program, such as \"xterm -e\".";
+}
+
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

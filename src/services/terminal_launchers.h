@@ -19,9 +19,13 @@ struct TerminalLauncher {
 };
 
 // The emulators tried in order, from x-terminal-emulator to wezterm. When the environment variable
-// WENDRIX_TERMINAL is set, its words (split at blanks) are the only launcher: a seam for the
-// end-to-end tests of the real program, which play the terminal with a pseudo-terminal.
+// WENDRIX_TERMINAL is set, its words (split at blanks: the program and the options before the
+// command it runs, such as "xterm -e") are the only launcher; the end-to-end tests of the real
+// program play the terminal that way with a pseudo-terminal.
 std::vector<TerminalLauncher> DefaultTerminalLaunchers();
+
+// The alert shown when none of launchers opened a window: which were tried, and what to do.
+std::string NoConsoleWindowText(const std::vector<TerminalLauncher>& launchers);
 
 // Starts the emulator running relay with socket_path, in a session of its own and with nothing
 // of ours but /dev/null on its standard streams: a descriptor it inherited could keep a pipe of

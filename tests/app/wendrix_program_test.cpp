@@ -353,7 +353,7 @@ TEST_F(DesktopProgramTest, OutputShowsInARealTerminalWhoseEndEndsTheProgram) {
   ASSERT_NO_FATAL_FAILURE(
       Start("args \"Wendrix console:\" %n.%e", "xterm -geometry 80x24+0+0 -e", "*.txt"));
   Click(kStartX, kStartY);
-  const std::string terminal = FindWindow("wendrix-console");
+  const std::string terminal = FindWindow("^Wendrix console$");
   ASSERT_FALSE(terminal.empty());
   usleep(500'000);
   X("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");

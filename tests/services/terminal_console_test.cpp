@@ -16,6 +16,7 @@
 #include <initializer_list>
 
 #include "engine/job_run.h"
+#include "services/console_relay.h"
 #include "services/program_runner.h"
 #include "test_support.h"
 #include "virtual_clock.h"
@@ -110,7 +111,8 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
   // The prompt on stderr, the echo of the typed line, the line copied from the pipe; a process
   // group of its own for the interrupt to reach.
   EXPECT_TRUE(ReadFile(terminal.record) ==
-              OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n" + pattern + "end-a"));
+              kConsoleTitle +
+                  OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n" + pattern + "end-a"));
   EXPECT_EQ(ReadFile(starts), "started\n");
   // The emulator, and so the relay, inherits nothing: a leaked socket would keep it open.
   EXPECT_EQ(ReadFile(terminal.record + ".fds"), "0\n1\n2\n");
@@ -138,7 +140,8 @@ TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheComma
   EXPECT_EQ(console.Service(), ConsoleState::kClosed);
   EXPECT_EQ(console.Write("x", 1), 0);
   ASSERT_TRUE(terminal.Ended());
-  EXPECT_EQ(ReadFile(terminal.record), "started-a");  // neither "finished-a" nor "started-b"
+  // Neither "finished-a" nor "started-b".
+  EXPECT_EQ(ReadFile(terminal.record), kConsoleTitle + std::string("started-a"));
   EXPECT_TRUE(testing::WaitUntil([&] { return !ProcessWithArgument(marker); }, 20000))
       << "the command's child outlived the window";
 }

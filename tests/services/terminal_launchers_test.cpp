@@ -57,11 +57,15 @@ TEST(TerminalLaunchers, EachEmulatorGetsTheRelayAndTheSocketItsOwnWayAndOnlyWhen
   const std::vector<TerminalLauncher> launchers = DefaultTerminalLaunchers();
   ASSERT_EQ(launchers.size(), expected.size());
   EXPECT_EQ(launchers.front().program, "x-terminal-emulator");  // the one Debian guarantees
+  const std::string alert = NoConsoleWindowText(launchers);
+  EXPECT_NE(alert.find("Install xterm"), std::string::npos) << alert;
 
   testing::TempDir bin;
   setenv("PATH", bin.Path().c_str(), 1);  // the only test of this program: no need to restore it
   for (const TerminalLauncher& launcher : launchers) {
     SCOPED_TRACE(launcher.program);
+    EXPECT_NE(alert.find(" " + launcher.program + (&launcher == &launchers.back() ? "." : ",")),
+              std::string::npos);
     ASSERT_EQ(expected.count(launcher.program), 1u);
     const std::string script = bin / launcher.program;
     testing::WriteFile(script,
