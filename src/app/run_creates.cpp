@@ -27,7 +27,8 @@ std::string CreatesCheck::FileFor(const std::string& full_path,
 
 bool CreatesCheck::UpToDate(const std::string& full_path,
                             const std::string& destination_path) const {
-  struct stat entry {}, made {};
+  struct stat entry {
+  }, made{};
   return stat(FileFor(full_path, destination_path).c_str(), &made) == 0 &&
          stat(full_path.c_str(), &entry) == 0 && Time(made.st_mtim) >= Time(entry.st_mtim);
 }

@@ -43,10 +43,17 @@ std::string EscapeLogField(std::string_view text) {
   escaped.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '\\': escaped += "\\\\"; break;
-      case '\t': escaped += "\\t"; break;
-      case '\n': escaped += "\\n"; break;
-      default: escaped += c;
+      case '\\':
+        escaped += "\\\\";
+        break;
+      case '\t':
+        escaped += "\\t";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
@@ -70,9 +77,9 @@ std::string JobLogLine(const std::string& full_path, const CommandOutcome& outco
                        std::int64_t start_epoch_ms, std::int64_t duration_ms,
                        const std::string& command) {
   const int status = outcome.wait_status;
-  const int exit_value = !outcome.started      ? kNotStartedStatus
-                         : WIFEXITED(status)   ? WEXITSTATUS(status)
-                                               : 0;
+  const int exit_value = !outcome.started    ? kNotStartedStatus
+                         : WIFEXITED(status) ? WEXITSTATUS(status)
+                                             : 0;
   const int signal = outcome.started && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return EscapeLogField(full_path) + '\t' + std::to_string(exit_value) + '\t' +
          std::to_string(signal) + '\t' + Seconds(start_epoch_ms) + '\t' + Seconds(duration_ms) +
@@ -83,7 +90,8 @@ JobLogRecords ReadJobLog(const std::string& file) {
   JobLogRecords records;
   std::ifstream in(file, std::ios::binary);
   if (!in) {
-    if (errno != ENOENT) records.error = "cannot read the job log " + file + ": " + std::strerror(errno);
+    if (errno != ENOENT)
+      records.error = "cannot read the job log " + file + ": " + std::strerror(errno);
     return records;
   }
   std::string line;

@@ -22,10 +22,7 @@ std::int64_t EpochMs() {
 
 RunLedger::RunLedger(const Settings& settings, RunConsole& console, LedgerOptions options,
                      std::function<void(const std::string&)> tell)
-    : settings_(settings),
-      console_(console),
-      options_(std::move(options)),
-      tell_(std::move(tell)) {
+    : settings_(settings), console_(console), options_(std::move(options)), tell_(std::move(tell)) {
   if (options_.creates) creates_.emplace(*options_.creates);
 }
 
@@ -85,7 +82,7 @@ void RunLedger::Ended(const std::string& full_path, const CommandOutcome& outcom
   const Running started = std::move(found->second);
   running_.erase(found);
   if (log_failed_ || log_->Append(JobLogLine(full_path, outcome, started.start_epoch_ms,
-                                              NowMs() - started.start_ms, started.command)))
+                                             NowMs() - started.start_ms, started.command)))
     return;
   // Written no more, so that no line follows one cut short; a later --resume redoes the rest.
   log_failed_ = any_problem_ = true;

@@ -37,8 +37,7 @@ class RunLedger {
   // Why the entry is passed over ("up to date", "done", "not failed"), or "" when it runs.
   std::string SkipReason(const std::string& full_path, const std::string& destination_path);
   // The entry's command line, quoted for the shell.
-  std::string CommandText(const std::string& full_path,
-                          const std::string& destination_path) const;
+  std::string CommandText(const std::string& full_path, const std::string& destination_path) const;
 
   // For an entry that runs: when it is chosen, as its command starts, and after it has ended.
   void Preparing(const std::string& full_path, const std::string& destination_path);
