@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     if (wendrix::RunJob(settings, hooks) != wendrix::JobOutcome::kFinished) return 1;
     Drain(console);
     ours.push_back(Ms(Clock::now() - start));
-    straight.push_back(Straight(file, wendrix::CurrentChildStdio().error));
+    straight.push_back(Straight(file, console.ChildStreams().error));
   }
   const double ours_ms = Median(ours), straight_ms = Median(straight);
   std::printf(

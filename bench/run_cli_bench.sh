@@ -47,7 +47,8 @@ compare() {
 }
 
 # One command at a time: /bin/true for each of 5,000 files, so that the cost of starting and
-# waiting for a command is what is measured.
+# waiting for a command is what is measured; the bare loop is a shell starting and waiting for
+# each in turn, with nothing else to do.
 bench_sequential_true() {
   local files=$WORK/true
   mkdir -p "$files"
@@ -57,7 +58,8 @@ bench_sequential_true() {
     "wendrix-run -j 1" "$RUN -j 1 $WORK/true.ini >/dev/null" \
     "find -exec \\;" "find $files -type f -exec /bin/true {} \\; >/dev/null" \
     "fdfind -j 1 -x" "fdfind -j 1 -t f . $files -x /bin/true >/dev/null" \
-    "xargs -n1" "find $files -type f -print0 | xargs -0 -n1 /bin/true >/dev/null"
+    "xargs -n1" "find $files -type f -print0 | xargs -0 -n1 /bin/true >/dev/null" \
+    "bare loop" "sh -c 'for f in \"\$0\"/*; do /bin/true \"\$f\"; done' $files >/dev/null"
 }
 
 # Several commands at once: sha256sum over 16 files of 8 MiB on two slots.

@@ -7,6 +7,7 @@
 // Started as "runner_bench --write-bytes N" it is the writer of the copy measurement.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -76,7 +77,10 @@ void StartChildStart(int count) {
   for (int i = 0; i < count; ++i) {
     const wendrix::ChildHandle child = wendrix::ChildStart(
         "/bin/true", {FilePath(i)}, "", wendrix::ChildKeep | wendrix::ChildPipeOutput);
-    while (wendrix::ChildRunning(child.get())) wendrix::ChildWaitActivity(child.get(), 50);
+    while (wendrix::ChildRunning(child.get())) {
+      pollfd end{wendrix::ChildEndDescriptor(child.get()), POLLIN, 0};
+      poll(&end, end.fd >= 0 ? 1 : 0, 50);
+    }
   }
 }
 

@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
                    title.Idle(NowMs());
                    ProcessWindowWithoutInput();
                  }};
-  hooks.command_starting = [&title](const std::string& full_path) {
+  hooks.command_starting = [&title](const std::string& full_path, const std::vector<std::string>&) {
     title.Starting(full_path, NowMs());
   };
   hooks.command_ended = [&title](const std::string&, const CommandOutcome& outcome) {

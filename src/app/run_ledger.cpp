@@ -62,14 +62,12 @@ std::string RunLedger::SkipReason(const std::string& full_path,
 
 void RunLedger::Preparing(const std::string& full_path, const std::string& destination_path) {
   if (creates_) creates_->Starting(full_path, destination_path);
-  if (log_) running_[full_path] = {CommandText(full_path, destination_path), 0, 0};
 }
 
-void RunLedger::Starting(const std::string& full_path) {
-  const auto found = running_.find(full_path);
-  if (found == running_.end()) return;
-  found->second.start_epoch_ms = EpochMs();
-  found->second.start_ms = NowMs();
+void RunLedger::Starting(const std::string& full_path, const std::vector<std::string>& argv) {
+  if (!log_ || argv.empty()) return;
+  const CommandLine line{argv.front(), std::vector<std::string>(argv.begin() + 1, argv.end())};
+  running_[full_path] = {ShellCommand(line), EpochMs(), NowMs()};
 }
 
 void RunLedger::Ended(const std::string& full_path, const CommandOutcome& outcome) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "engine/settings.h"
 #include "run_console.h"
@@ -39,9 +40,10 @@ class RunLedger {
   // The entry's command line, quoted for the shell.
   std::string CommandText(const std::string& full_path, const std::string& destination_path) const;
 
-  // For an entry that runs: when it is chosen, as its command starts, and after it has ended.
+  // For an entry that runs: when it is chosen, as its command starts (argv: the program and
+  // its arguments), and after it has ended.
   void Preparing(const std::string& full_path, const std::string& destination_path);
-  void Starting(const std::string& full_path);
+  void Starting(const std::string& full_path, const std::vector<std::string>& argv);
   void Ended(const std::string& full_path, const CommandOutcome& outcome);
   // Just before the first byte of the entry's output goes out.
   void OutputStarting(const std::string& full_path);

@@ -250,7 +250,7 @@ std::string RunUsage() {
          "Example: wendrix-run --path ~/photos --search '*.jpg' --destination ~/small \\\n"
          "           --command convert --parameters '\"%f\" -resize 50% \"%d%n.%e\"'\n"
          "Exit: 0 all ended with 0; 1 a command failed or did not start, or a folder was\n"
-         "unreadable; 2 bad arguments or settings; 3 output lost; 128+N got signal N\n";
+         "not listed or made; 2 bad arguments or settings; 3 output lost; 128+N signal N\n";
 }
 
 std::string RunOptionList() {

@@ -65,6 +65,10 @@ void ProgressLine::Show(std::size_t done, std::size_t failed, std::int64_t now_m
 }
 
 void ProgressLine::Put(const std::string& bytes) {
+  if (sink) {
+    sink(bytes);
+    return;
+  }
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace wendrix {
@@ -25,6 +26,9 @@ class ProgressLine {
   void Hide();
   // Draws the line when it is hidden, when force is set, or when it is older than a moment.
   void Show(std::size_t done, std::size_t failed, std::int64_t now_ms, bool force = false);
+
+  // Where the line's bytes go instead of fd, e.g. a writer that never waits.
+  std::function<void(const std::string&)> sink;
 
  private:
   void Put(const std::string& bytes);

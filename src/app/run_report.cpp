@@ -57,12 +57,24 @@ std::string RunReport::Summary(int signal, int output_error) const {
   }
   if (folders_unlisted_ > 0)
     add(Plural(folders_unlisted_, "folder", "folders") + " could not be listed");
+  if (folders_not_made_ > 0)
+    add(Plural(folders_not_made_, "folder", "folders") + " could not be created");
   return summary;
+}
+
+void RunReport::FolderNotMade(const std::string& folder, int error) {
+  ++folders_not_made_;
+  if (folder_errors_told_.insert(error).second)
+    Tell("cannot create folder " + folder + ": " + std::strerror(error));
 }
 
 void RunReport::Tell(const std::string& line) {
   progress_.Hide();
   const std::string text = "wendrix-run: " + line + "\n";
+  if (sink) {
+    sink(text);
+    return;
+  }
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = write(STDERR_FILENO, text.data() + done, text.size() - done);

@@ -2,6 +2,7 @@
 // settings come from a settings file, standard input or the command line; the commands' output
 // goes to its standard output, their standard input and error are its own (with -j above 1
 // their input is /dev/null and their errors are held like their output).
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/command_executor.h"
 #include "engine/command_line.h"
 #include "engine/job_run.h"
-#include "engine/parallel_jobs.h"
 #include "run_console.h"
 #include "run_input.h"
 #include "run_jobfile.h"
@@ -80,8 +81,9 @@ void WriteLine(RunConsole& console, std::string line) {
 JobOptions DryRunOptions(const Settings& settings, const RunOptions& options,
                          const std::string& program, RunConsole& console, RunReport& report,
                          ProgressLine& progress, RunLedger& ledger) {
-  ListingWalk(settings, WalkOptions(options), console, [](auto&, auto&) {},
-              [&console](const std::string& folder) { WriteLine(console, MakeFolderLine(folder)); });
+  ListingWalk(
+      settings, WalkOptions(options), console, [](auto&, auto&) {},
+      [&console](const std::string& folder) { WriteLine(console, MakeFolderLine(folder)); });
   const bool found = FindProgram(program).has_value();
   const int resolve_error = found ? 0 : errno;
   JobOptions job_options = WalkOptions(options);
@@ -100,10 +102,10 @@ JobOptions DryRunOptions(const Settings& settings, const RunOptions& options,
 // The run's exit status; a summary of what went wrong unless it succeeded.
 int ExitStatus(RunConsole& console, RunReport& report, const RunLedger& ledger) {
   const int signal = console.SignalReceived();
-  const int status = signal != 0                                     ? kExitSignalBase + signal
-                     : console.OutputError() != 0                    ? kExitOutputLost
-                     : report.AnyFailure() || ledger.AnyProblem()    ? kExitFailed
-                                                                     : kExitSucceeded;
+  const int status = signal != 0                                  ? kExitSignalBase + signal
+                     : console.OutputError() != 0                 ? kExitOutputLost
+                     : report.AnyFailure() || ledger.AnyProblem() ? kExitFailed
+                                                                  : kExitSucceeded;
   if (status != kExitSucceeded) {
     const std::string summary = report.Summary(signal, console.OutputError());
     if (!summary.empty()) report.Tell(summary);
@@ -113,12 +115,25 @@ int ExitStatus(RunConsole& console, RunReport& report, const RunLedger& ledger) 
 
 int RunFromSettings(const RunOptions& options, const Settings& settings) {
   const int jobs = options.jobs == 0 ? ProcessorCount() : options.jobs;
+  // The run never makes the destination itself: without it every Mirrored folder would fail.
+  struct stat destination {};
+  if (!settings.destination.empty() &&
+      (stat(settings.destination.c_str(), &destination) != 0 || !S_ISDIR(destination.st_mode))) {
+    WriteError("the destination " + settings.destination + " is not a folder");
+    return kExitUsage;
+  }
   // From here on an ending signal ends the run in order. Several commands at once never read
   // the terminal, so each gets a process group that the signal reaches whole.
   RunConsole console(jobs > 1);
   ProgressLine progress(STDERR_FILENO, options.progress, NowMs());
   const std::string program = BuildCommandLine(settings.command, "", "", "").program;
   RunReport report(program, progress);
+  // Our own lines wait for a stalled standard error in the run's wait, never in a write.
+  const auto to_error = [&console](const std::string& text) {
+    console.WriteError(text.data(), text.size());
+  };
+  progress.sink = to_error;
+  report.sink = to_error;
   RunLedger ledger(settings, console,
                    LedgerOptions{options.creates, options.joblog, options.resume,
                                  options.retry_failed, options.tag},
@@ -149,10 +164,13 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
   hooks.folder_unlisted = [&report](const std::string& folder, int error) {
     report.FolderUnlisted(folder, error);
   };
-  hooks.command_starting = [&](const std::string& full_path) {
+  hooks.folder_not_made = [&report](const std::string& folder, int error) {
+    report.FolderNotMade(folder, error);
+  };
+  hooks.command_starting = [&](const std::string& full_path, const std::vector<std::string>& argv) {
     command_running = true;
     if (jobs == 1) progress.Hide();
-    ledger.Starting(full_path);
+    ledger.Starting(full_path, argv);
   };
   hooks.output_starting = [&ledger](const std::string& full_path) {
     ledger.OutputStarting(full_path);
@@ -167,9 +185,9 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
     return console.Standing() && !(options.fail_fast && report.Failed() > 0);
   };
   hooks.ending_signal = [&console](ConsoleState) { return console.EndingSignal(); };
-  hooks.error_output = [&progress](const char* data, std::size_t length) {
+  hooks.error_output = [&progress, &console](const char* data, std::size_t length) {
     progress.Hide();
-    std::fwrite(data, 1, length, stderr);
+    console.WriteError(data, length);
   };
 
   JobOptions run_options = WalkOptions(options);
@@ -183,7 +201,10 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
              ? DryRunOptions(settings, options, program, console, report, progress, ledger)
              : run_options);
   progress.Hide();
-  return ExitStatus(console, report, ledger);
+  console.Drain();
+  const int status = ExitStatus(console, report, ledger);
+  console.Drain();
+  return status;
 }
 
 int Run(int argc, char** argv) {
@@ -227,6 +248,11 @@ int Run(int argc, char** argv) {
       return kExitUsage;
     }
     return kExitSucceeded;
+  }
+  // Without a window no folder is meant by default: the program's own would be /usr/bin.
+  if (settings.path.empty()) {
+    WriteError("no folder to walk: name it with --path");
+    return kExitUsage;
   }
   return RunFromSettings(options, settings);
 }

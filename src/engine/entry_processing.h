@@ -19,8 +19,9 @@ enum class EntryOutcome {
 
 // Starts settings.command for the entry with its output on a pipe and copies every byte to the
 // console in pieces of at most OutputChunkSize, until the child has ended and the pipe is
-// drained. The record is always closed. When outcome is given it tells whether the command
-// started and how it ended.
+// drained; then ends whatever the command left running. When outcome is given it tells
+// whether the command started and how it ended. A job run of one entry: RunJob runs its
+// commands the same way without this call.
 EntryOutcome ProcessEntry(const Settings& settings, const std::string& full_path,
                           const std::string& destination_path, JobHooks& hooks,
                           CommandOutcome* outcome = nullptr);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "services/console.h"
 
@@ -34,10 +35,15 @@ struct JobHooks {
   // A folder of the walk that could not be listed, with the errno of the failure; it is skipped
   // together with everything below it.
   std::function<void(const std::string& folder_path, int error)> folder_unlisted;
-  // Just before a command is started.
-  std::function<void(const std::string& full_path)> command_starting;
-  // Once, just before the first byte of a command's output goes to the console (in walk order
-  // when held); never for a command that wrote nothing.
+  // A Mirrored folder that could not be made (not for one that exists already), with the errno;
+  // the walk goes on below it.
+  std::function<void(const std::string& folder_path, int error)> folder_not_made;
+  // Just before an entry's command is started: the entry's full path and the argument vector
+  // about to run (the program as given, then the expanded parameters' words).
+  std::function<void(const std::string& full_path, const std::vector<std::string>& argv)>
+      command_starting;
+  // Once per command, just before the first byte of its standard output reaches the console:
+  // in walk order, also when output is held; never for a command that wrote nothing.
   std::function<void(const std::string& full_path)> output_starting;
   // Every processed entry's command once it has ended or failed to start, as soon as that is
   // known: with several at once in the order they end, not in walk order (their output still

@@ -1,5 +1,7 @@
 #include "engine/job_run.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -8,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/command_executor.h"
 #include "engine/command_line.h"
-#include "engine/parallel_jobs.h"
 #include "services/clock.h"
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
@@ -56,7 +58,7 @@ class JobWalk {
         options_(options),
         // Paths are built by concatenation, so both folders must end with a separator: without
         // it a file a.txt of /data would be handed on as /dataa.txt.
-        root_(WithSeparator(settings.path.empty() ? ProgramFolder() : settings.path)),
+        root_(WithSeparator(settings.path.empty() ? OwnFolder() : settings.path)),
         destination_(WithSeparator(settings.destination)),
         dry_run_(static_cast<bool>(options.dry_run)),
         mirror_(!destination_.empty()) {
@@ -68,7 +70,8 @@ class JobWalk {
     const bool command_given = !settings.command.empty() && HasPlaceholder(settings.parameters);
     wants_files_ = command_given && settings.process_files != 0;
     wants_folders_ = command_given && settings.process_folders != 0;
-    if (hooks.jobs > 1 && hooks.console != nullptr && !dry_run_) pool_.emplace(hooks);
+    if (hooks.console != nullptr && !dry_run_ && (wants_files_ || wants_folders_))
+      executor_.emplace(hooks, hooks.jobs);
   }
 
   JobOutcome Run() {
@@ -92,7 +95,8 @@ class JobWalk {
 
   // However the walk ended, the commands still running end before the run does.
   JobOutcome Finish(JobOutcome outcome) {
-    if (pool_ && pool_->Finish() == EntryOutcome::kConsoleEnded) return JobOutcome::kConsoleEnded;
+    if (executor_ && executor_->Finish() == EntryOutcome::kConsoleEnded)
+      return JobOutcome::kConsoleEnded;
     return outcome;
   }
 
@@ -125,9 +129,9 @@ class JobWalk {
     FolderIdentity identity;
     if (ListingFolderIdentity(listing.get(), &identity) && !entered_.insert(identity).second)
       return false;
-    const bool enter = options_.max_depth < 0 ||
-                       std::count(folder.relative.begin(), folder.relative.end(), '/') <
-                           options_.max_depth;
+    const bool enter =
+        options_.max_depth < 0 ||
+        std::count(folder.relative.begin(), folder.relative.end(), '/') < options_.max_depth;
     while (ListingNext(listing.get())) {
       if (ListingEntryKind(listing.get()) != EntryKindFolder) continue;
       std::string name = ListingEntryName(listing.get());
@@ -172,11 +176,15 @@ class JobWalk {
   }
 
   void Mirror(const std::string& path) {
-    if (!dry_run_) {
-      MakeFolder(path);
-    } else if (options_.dry_run_folder) {
-      options_.dry_run_folder(path);
+    if (dry_run_) {
+      if (options_.dry_run_folder) options_.dry_run_folder(path);
+      return;
     }
+    if (MakeFolder(path)) return;
+    const int error = errno;
+    struct stat st {};
+    if (error == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+    if (hooks_.folder_not_made) hooks_.folder_not_made(path, error);
   }
 
   // Whether path names the destination, by whatever name it is reached.
@@ -190,19 +198,12 @@ class JobWalk {
       options_.dry_run(full_path, destination_path);
       return EntryOutcome::kDone;
     }
-    if (options_.wanted && !options_.wanted(full_path, destination_path)) return EntryOutcome::kDone;
-    if (pool_) {
-      return pool_->Start(
-          BuildCommandLine(settings_.command, settings_.parameters, full_path, destination_path),
-          full_path);
-    }
-    if (hooks_.keep_going && !hooks_.keep_going()) return EntryOutcome::kStopped;
-    if (hooks_.command_starting) hooks_.command_starting(full_path);
-    CommandOutcome outcome;
-    const EntryOutcome entry =
-        ProcessEntry(settings_, full_path, destination_path, hooks_, &outcome);
-    if (hooks_.command_ended && hooks_.console != nullptr) hooks_.command_ended(full_path, outcome);
-    return entry;
+    if (options_.wanted && !options_.wanted(full_path, destination_path))
+      return EntryOutcome::kDone;
+    if (!executor_) return EntryOutcome::kDone;  // no console: nowhere for the output to go
+    return executor_->Start(
+        BuildCommandLine(settings_.command, settings_.parameters, full_path, destination_path),
+        full_path);
   }
 
   const Settings& settings_;
@@ -218,7 +219,7 @@ class JobWalk {
   bool wants_folders_ = false;
   std::vector<PendingFolder> pending_;
   std::unordered_set<FolderIdentity, FolderIdentityHash> entered_;
-  std::optional<ParallelJobs> pool_;  // several commands at once
+  std::optional<CommandExecutor> executor_;
   std::int64_t last_idle_ = NowMs();
 };
 

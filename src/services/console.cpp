@@ -4,15 +4,10 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "services/program_runner.h"
-
 namespace wendrix {
 
-int StandardStreamsConsole::Open() {
-  // The started programs share the program's own standard input and error, in its group.
-  SetChildStdio(ChildStdio{});
-  return 1;
-}
+// The started programs share the program's own standard input and error, in its group.
+int StandardStreamsConsole::Open() { return 1; }
 
 std::int64_t StandardStreamsConsole::Write(const char* data, std::size_t length) {
   std::size_t written = 0;

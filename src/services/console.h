@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "services/program_runner.h"
+
 namespace wendrix {
 
 enum class ConsoleState {
@@ -39,6 +41,10 @@ class Console {
   // Called after every wake-up of the wait: moves pending bytes on and tells whether the
   // console still stands.
   virtual ConsoleState Service() { return ConsoleState::kOpen; }
+
+  // The standard input and error the started programs get, and whether each leads a process
+  // group of its own; valid from Open until the console goes.
+  virtual ChildStdio ChildStreams() const { return {}; }
 };
 
 // The program's own standard output is the console; the started programs get the program's

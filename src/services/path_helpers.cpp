@@ -132,6 +132,36 @@ std::string ProgramFolder() {
   return path;
 }
 
+namespace {
+
+std::string& InstalledBinFolder() {
+  static std::string folder = WENDRIX_INSTALL_BINDIR;
+  return folder;
+}
+
+}  // namespace
+
+void SetInstalledBinFolder(const std::string& folder) {
+  InstalledBinFolder() = folder.empty() ? WENDRIX_INSTALL_BINDIR : folder;
+}
+
+bool RunsInstalled() {
+  // /proc/self/exe has every link resolved, so the installed folder is too (/bin -> /usr/bin).
+  std::string installed = InstalledBinFolder();
+  if (char* resolved = realpath(installed.c_str(), nullptr)) {
+    installed = resolved;
+    std::free(resolved);
+  }
+  const std::string program_folder = ProgramFolder();
+  return !program_folder.empty() && program_folder == WithTrailingSlash(installed);
+}
+
+std::string UserWendrixFolder() { return SpecialFolderPath(CSIDL_APPDATA) + "/Wendrix/"; }
+
+std::string OwnFolder() { return RunsInstalled() ? UserWendrixFolder() : ProgramFolder(); }
+
+std::string BrowseStartFolder() { return RunsInstalled() ? UserHomeFolder() : ProgramFolder(); }
+
 int CountOccurrences(std::string_view text, std::string_view search) {
   if (text.empty() || search.empty()) return 0;
   int count = 0;

@@ -36,6 +36,26 @@ std::string ProgramFilePath();
 // FolderPart of ProgramFilePath, ending with "/".
 std::string ProgramFolder();
 
+// True when the executable runs from the bin folder it was installed into (the install prefix's,
+// fixed at build time), where the program's folder is one the user shares with every other
+// program. A build folder or an unpacked copy is not installed.
+bool RunsInstalled();
+
+// Makes folder count as the installed bin folder ("" gives back the built-in one): tests see both
+// layouts through it.
+void SetInstalledBinFolder(const std::string& folder);
+
+// The user's own Wendrix folder, where the default settings file lives, ending with "/".
+std::string UserWendrixFolder();
+
+// The program's own folder where the user meets it: the Root of an empty path and the home of the
+// Config folder. ProgramFolder(), but UserWendrixFolder() when installed: never /usr/bin.
+std::string OwnFolder();
+
+// Where the path and destination requesters open: ProgramFolder(), or the user's home when
+// installed.
+std::string BrowseStartFolder();
+
 // Every non-overlapping occurrence, left to right, replaced; inserted text is never searched.
 std::string ReplaceAll(std::string_view text, std::string_view search,
                        std::string_view replacement);

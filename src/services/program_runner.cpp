@@ -11,7 +11,6 @@
 
 #include <algorithm>
 
-#include "services/clock.h"
 #include "services/spawn.h"
 #include "services/unique_fd.h"
 
@@ -77,11 +76,6 @@ std::optional<std::string> ResolveProgram(const std::string& program, bool absol
   std::optional<std::string> found = FindProgram(program);
   if (!found || !absolute) return found;
   return Absolute(std::move(*found));
-}
-
-ChildStdio& StdioSetting() {
-  static ChildStdio stdio;
-  return stdio;
 }
 
 int WaitBlocking(pid_t pid) {
@@ -190,19 +184,18 @@ ChildHandle StartOtherwise(const std::string& program, const std::string& folder
 
 }  // namespace
 
-void SetChildStdio(const ChildStdio& stdio) { StdioSetting() = stdio; }
-
-ChildStdio CurrentChildStdio() { return StdioSetting(); }
-
 ChildHandle ChildStart(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& folder, std::uint32_t flags, bool* started) {
+                       const std::string& folder, std::uint32_t flags, bool* started,
+                       const ChildSetup& setup) {
   bool started_here = false;
   if (started == nullptr) started = &started_here;
   *started = false;
   SweepOrphans();
   const bool keep = (flags & ChildKeep) != 0;
 
-  std::optional<std::string> path = ResolveProgram(program, !folder.empty());
+  std::optional<std::string> path = setup.path != nullptr && folder.empty()
+                                        ? *setup.path
+                                        : ResolveProgram(program, !folder.empty());
   if (!path) return StartOtherwise(program, folder, flags, started);
 
   // A pipe that cannot be made leaves its stream as it is; the start goes on.
@@ -226,7 +219,7 @@ ChildHandle ChildStart(const std::string& program, const std::vector<std::string
   request.folder = folder;
   if (piped) {
     // With a pipe the child shares the console for the streams that are not piped.
-    const ChildStdio& stdio = StdioSetting();
+    const ChildStdio& stdio = setup.stdio;
     request.stdin_fd = input_pipe           ? input_pipe->read_end.Get()
                        : null_input.Valid() ? null_input.Get()
                                             : stdio.input;
@@ -307,85 +300,5 @@ std::optional<int> ChildExitStatus(ChildRecord* record) {
 int ChildOutputDescriptor(ChildRecord* record) { return record ? record->output_fd.Get() : -1; }
 int ChildErrorDescriptor(ChildRecord* record) { return record ? record->error_fd.Get() : -1; }
 int ChildEndDescriptor(ChildRecord* record) { return record ? record->pidfd.Get() : -1; }
-
-namespace {
-
-// The descriptors one wait watches: the output pipe, the child's end, then the caller's.
-struct WaitSet {
-  std::vector<pollfd> fds;
-  int output_index = -1;
-  int pid_index = -1;
-  bool end_by_sweep = false;  // no pidfd: look for the end every few milliseconds
-  std::size_t extra_index = 0;
-
-  void Fill(const ChildRecord* record, std::span<const pollfd> extra, bool watch_output) {
-    fds.clear();
-    output_index = -1;
-    pid_index = -1;
-    end_by_sweep = false;
-    if (record != nullptr) {
-      if (watch_output && record->output_fd.Valid() && !record->output_eof) {
-        output_index = static_cast<int>(fds.size());
-        fds.push_back({record->output_fd.Get(), POLLIN, 0});
-      }
-      if (!record->ended) {
-        if (record->pidfd.Valid()) {
-          pid_index = static_cast<int>(fds.size());
-          fds.push_back({record->pidfd.Get(), POLLIN, 0});
-        } else {
-          end_by_sweep = true;
-        }
-      }
-    }
-    extra_index = fds.size();
-    fds.insert(fds.end(), extra.begin(), extra.end());
-  }
-};
-
-}  // namespace
-
-ChildActivity ChildWaitActivity(ChildRecord* record, int timeout_ms, std::span<pollfd> extra,
-                                bool watch_output) {
-  SweepOrphans();
-  const std::int64_t deadline = timeout_ms >= 0 ? NowMs() + timeout_ms : -1;
-  WaitSet set;
-  set.fds.reserve(extra.size() + 2);
-  for (;;) {
-    set.Fill(record, extra, watch_output);
-    std::vector<pollfd>& fds = set.fds;
-
-    int wait_ms = -1;
-    if (deadline >= 0) wait_ms = static_cast<int>(std::max<std::int64_t>(0, deadline - NowMs()));
-    if (set.end_by_sweep) wait_ms = wait_ms < 0 ? 10 : std::min(wait_ms, 10);
-    if (fds.empty() && wait_ms < 0) return ChildActivity::kEnded;  // nothing could ever wake us
-
-    const int rc = PollFor(fds.data(), fds.size(), wait_ms);
-    if (rc < 0) {
-      // A signal: let the caller look at what its handler reported.
-      for (pollfd& fd : extra) fd.revents = 0;
-      return ChildActivity::kTimeout;
-    }
-    bool extra_event = false;
-    for (std::size_t i = 0; i < extra.size(); ++i) {
-      extra[i].revents = fds[set.extra_index + i].revents;
-      extra_event = extra_event || extra[i].revents != 0;
-    }
-    bool ended_now = false;
-    if ((set.pid_index >= 0 && fds[set.pid_index].revents != 0) || set.end_by_sweep) {
-      ended_now = CheckEnded(record);
-    }
-    if (set.output_index >= 0) {
-      const short revents = fds[set.output_index].revents;
-      if (revents & POLLIN) return ChildActivity::kOutput;
-      // A hang-up with nothing left to read: every writer is gone, stop watching the pipe.
-      if ((revents & (POLLHUP | POLLERR)) && ChildOutputAvailable(record) == 0) {
-        record->output_eof = true;
-      }
-    }
-    if (ended_now) return ChildActivity::kEnded;
-    if (extra_event) return ChildActivity::kExtra;
-    if (deadline >= 0 && NowMs() >= deadline) return ChildActivity::kTimeout;
-  }
-}
 
 }  // namespace wendrix

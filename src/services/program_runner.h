@@ -2,12 +2,9 @@
 // and lets the caller follow it until it has ended and its output is drained.
 #pragma once
 
-#include <poll.h>
-
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -37,24 +34,27 @@ struct ChildCloser {
 using ChildHandle = std::unique_ptr<ChildRecord, ChildCloser>;
 
 // What a child started with a pipe gets for the streams that are not piped, and whether it
-// leads a process group of its own. -1 means the program's own descriptor.
+// leads a process group of its own. -1 means the program's own descriptor. The console says
+// which (Console::ChildStreams).
 struct ChildStdio {
   int input = -1;
   int error = -1;
   bool own_process_group = false;
 };
 
-// Process-wide: the console sets this when it opens; ChildStart uses it for every child that
-// has at least one pipe.
-void SetChildStdio(const ChildStdio& stdio);
-ChildStdio CurrentChildStdio();
+// How ChildStart sets a child up beyond its flags.
+struct ChildSetup {
+  ChildStdio stdio;                   // for a child that has at least one pipe
+  const std::string* path = nullptr;  // the file to run, when the caller looked it up already
+};
 
 // Starts program with the argument words args (argv[1..]); a program without "/" is looked up
 // in PATH. folder "" keeps the current folder. With ChildKeep the record comes back; without
 // it, or when the program cannot be started, the handle is empty. When started is given it
 // tells the two apart; when nothing was started errno tells why (ENOENT, EACCES, ...).
 ChildHandle ChildStart(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& folder, std::uint32_t flags, bool* started = nullptr);
+                       const std::string& folder, std::uint32_t flags, bool* started = nullptr,
+                       const ChildSetup& setup = {});
 
 // 1 while the child runs, and after its end while unread output waits in the pipe; else 0.
 int ChildRunning(ChildRecord* record);
@@ -83,14 +83,5 @@ std::optional<int> ChildExitStatus(ChildRecord* record);
 int ChildOutputDescriptor(ChildRecord* record);
 int ChildErrorDescriptor(ChildRecord* record);
 int ChildEndDescriptor(ChildRecord* record);
-
-enum class ChildActivity { kOutput, kEnded, kTimeout, kExtra };
-
-// Blocks until output waits (only when watch_output is set), the child has ended, one of the
-// extra descriptors reports an event (their revents are filled in), or timeout_ms passed.
-// Never spins. An end the record already knows of (through ChildRunning or an earlier wait) is
-// not reported again; a signal that interrupts the wait gives kTimeout.
-ChildActivity ChildWaitActivity(ChildRecord* record, int timeout_ms, std::span<pollfd> extra = {},
-                                bool watch_output = true);
 
 }  // namespace wendrix

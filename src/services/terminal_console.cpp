@@ -68,8 +68,6 @@ TerminalConsole::TerminalConsole(TerminalConsoleOptions options) : options_(std:
 }
 
 TerminalConsole::~TerminalConsole() {
-  // The children must not be handed descriptors that are about to go.
-  if (mode_ != Mode::kNone) SetChildStdio({});
   output_fd_.Reset();
   child_fd_.Reset();
   relay_fd_.Reset();  // the relay sees EOF and ends, and its window closes
@@ -89,6 +87,10 @@ int TerminalConsole::Open() {
         options_.no_console_window();
     }
   }
+  return 1;
+}
+
+ChildStdio TerminalConsole::ChildStreams() const {
   ChildStdio stdio;
   if (mode_ == Mode::kOwnTerminal || mode_ == Mode::kRelay) {
     stdio.input = child_fd_.Get();
@@ -99,8 +101,7 @@ int TerminalConsole::Open() {
   } else if (null_input_.Valid()) {
     stdio.input = null_input_.Get();
   }
-  SetChildStdio(stdio);
-  return 1;
+  return stdio;
 }
 
 bool TerminalConsole::OpenOwnTerminal() {

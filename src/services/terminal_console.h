@@ -52,6 +52,7 @@ class TerminalConsole final : public Console {
   std::size_t Pending() const override { return pending_.size() - pending_start_; }
   void AddWaitDescriptors(std::vector<pollfd>& fds) const override;
   ConsoleState Service() override;
+  ChildStdio ChildStreams() const override;
 
   // Outside a run: the descriptors to watch for reading (relay socket, signal self-pipe); on
   // any of them, or every 250 ms, call CheckIdle.

@@ -5,6 +5,7 @@
 
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
+#include "settings/pending_file.h"
 #include "settings/settings_store.h"
 
 namespace wendrix {
@@ -22,7 +23,13 @@ constexpr const char* kKeyParameters = "StringParameters";
 constexpr const char* kRequesterTitle = "Please choose some config file";
 constexpr const char* kRequesterFilters = "Config files (*.ini)|*.ini|All files|*.*";
 
-std::string RequesterDefault() { return ProgramFolder() + "Config/default.ini"; }
+// Installed, the Config folder is the user's own, which nobody else makes: made here, so that the
+// requester opens in it.
+std::string RequesterDefault() {
+  const std::string config = OwnFolder() + "Config";
+  if (RunsInstalled()) MakeFolderWithParents(config);
+  return config + "/default.ini";
+}
 
 constexpr const char* kKeys[] = {kKeyPath,           kKeySearchText,  kKeyProcessFiles,
                                  kKeyProcessFolders, kKeyDestination, kKeyCommand,
@@ -44,9 +51,7 @@ Settings ReadOpenStore() {
 
 }  // namespace
 
-std::string DefaultSettingsPath() {
-  return SpecialFolderPath(CSIDL_APPDATA) + "/Wendrix/default.ini";
-}
+std::string DefaultSettingsPath() { return UserWendrixFolder() + "default.ini"; }
 
 bool SaveSettingsFile(const std::string& file_name, const Settings& settings) {
   if (file_name.empty()) return false;
@@ -92,6 +97,8 @@ void LoadSettings(SettingsWindow& window, const std::string& file_name) {
 }
 
 void LoadSettingsAtStart(SettingsWindow& window, const std::string& path) {
+  // A save killed before its rename left its temporary file; none outlives the next start.
+  RemoveStaleTemporaries(path);
   // A missing or empty file, or a folder, leaves the window's initial values.
   if (ProbePath(path) > 0) LoadSettings(window, path);
 }

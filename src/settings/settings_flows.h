@@ -8,7 +8,7 @@
 
 namespace wendrix {
 
-// SpecialFolderPath(CSIDL_APPDATA) + "/Wendrix/default.ini".
+// UserWendrixFolder() + "default.ini".
 std::string DefaultSettingsPath();
 
 // Writes the seven lines; false when the file could not be written completely.

@@ -18,6 +18,8 @@
 #include <cmath>
 #include <deque>
 
+#include "ui/byte_text.h"  // texts go in and come back byte for byte
+
 namespace wendrix {
 namespace {
 
@@ -105,9 +107,6 @@ WindowState& State() {
 }
 
 void PostEvent(int code, int gadget) { State().queue.push_back({code, kMainWindowId, gadget}); }
-
-QString ToQt(const std::string& text) { return QString::fromLocal8Bit(text); }
-std::string FromQt(const QString& text) { return text.toLocal8Bit().toStdString(); }
 
 // Buttons, check boxes and frame titles read "&" as a mnemonic mark; doubling shows it as is.
 QString EscapeMnemonic(QString text) { return text.replace(u'&', QStringLiteral("&&")); }
@@ -405,14 +404,14 @@ std::string GetGadgetText(int gadget) {
   if (widget == nullptr) return {};
   switch (State().kinds[gadget]) {
     case Kind::kLabel:
-      return FromQt(static_cast<QLabel*>(widget)->text());
+      return BytesFromQt(static_cast<QLabel*>(widget)->text());
     case Kind::kField:
-      return FromQt(static_cast<QLineEdit*>(widget)->text());
+      return BytesFromQt(static_cast<QLineEdit*>(widget)->text());
     case Kind::kButton:
     case Kind::kCheckBox:
-      return FromQt(UnescapeMnemonic(static_cast<QAbstractButton*>(widget)->text()));
+      return BytesFromQt(UnescapeMnemonic(static_cast<QAbstractButton*>(widget)->text()));
     case Kind::kFrame:
-      return FromQt(UnescapeMnemonic(static_cast<QGroupBox*>(widget)->title()));
+      return BytesFromQt(UnescapeMnemonic(static_cast<QGroupBox*>(widget)->title()));
   }
   return {};
 }
@@ -420,7 +419,7 @@ std::string GetGadgetText(int gadget) {
 void SetGadgetText(int gadget, const std::string& text) {
   QWidget* widget = GadgetWidget(gadget);
   if (widget == nullptr) return;
-  const QString value = ToQt(text);
+  const QString value = BytesToQt(text);
   switch (State().kinds[gadget]) {
     case Kind::kLabel:
       static_cast<QLabel*>(widget)->setText(value);

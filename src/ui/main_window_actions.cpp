@@ -24,12 +24,14 @@ constexpr PlaceholderButton kPlaceholderButtons[] = {
     {ButtonDuplicationDestination, " %d "},
 };
 
-// The browse buttons always open at the program's folder; a cancel leaves the field as it was.
+// The folder requesters open at the program's folder, or installed at the user's home; a cancel
+// leaves the field as it was.
 void BrowseFolder(Gadget target, const std::string& title) {
-  const std::string chosen = ChooseFolder(title, ProgramFolder());
+  const std::string chosen = ChooseFolder(title, BrowseStartFolder());
   if (!chosen.empty()) SetGadgetText(target, chosen);
 }
 
+// Programs stand beside this one, installed or not.
 void BrowseCommand() {
   const std::string chosen = ChooseOpenFile("Please choose some exe file", ProgramFolder(),
                                             "Exe files|*.exe|All files|*.*", 0);

@@ -1,5 +1,7 @@
 #include "ui/requesters.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -9,19 +11,18 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTimer>
-
 #include <algorithm>
 #include <utility>
 
+#include "services/path_helpers.h"
+#include "ui/byte_text.h"
 #include "ui/main_window.h"
 
 namespace wendrix {
 namespace {
 
-QString PathToQt(const std::string& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path));
-}
-std::string PathFromQt(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString PathToQt(const std::string& path) { return BytesToQt(path); }
+std::string PathFromQt(const QString& path) { return BytesFromQt(path); }
 
 std::vector<std::string> SplitAtBars(const std::string& text) {
   std::vector<std::string> parts;
@@ -139,8 +140,8 @@ class FileDialogView final : public OpenRequester {
   }
   std::vector<std::string> Listed() const override {
     std::vector<std::string> names;
-    auto* model = proxy_ != nullptr ? qobject_cast<QFileSystemModel*>(proxy_->sourceModel())
-                                    : nullptr;
+    auto* model =
+        proxy_ != nullptr ? qobject_cast<QFileSystemModel*>(proxy_->sourceModel()) : nullptr;
     if (model == nullptr) return names;
     const QModelIndex root =
         proxy_->mapFromSource(model->index(dialog_.directory().absolutePath()));
@@ -172,6 +173,11 @@ class FileDialogView final : public OpenRequester {
   QStringList qt_filters_;
 };
 
+bool IsFolder(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 // The file dialog accepts a name whose file need not exist, but refuses one in a folder that does
 // not exist.
 class FileRequester : public QFileDialog {
@@ -182,7 +188,8 @@ class FileRequester : public QFileDialog {
     const QStringList files = selectedFiles();
     if (!files.isEmpty()) {
       const QFileInfo info(files.first());
-      if (!info.isDir() && !QFileInfo(info.absolutePath()).isDir()) {
+      const std::string path = PathFromDialog(files.first());
+      if (!IsFolder(path) && !IsFolder(FolderPart(path))) {
         QMessageBox box(
             QMessageBox::Warning, windowTitle(),
             tr("%1\nPath does not exist.\nCheck the path and try again.").arg(info.absolutePath()),
@@ -193,6 +200,25 @@ class FileRequester : public QFileDialog {
       }
     }
     QFileDialog::accept();
+  }
+};
+
+// The folder dialog's own check cannot find a folder whose name is not UTF-8: this one can.
+class FolderRequester : public QFileDialog {
+ public:
+  using QFileDialog::QFileDialog;
+
+  void accept() override {
+    const QStringList folders = selectedFiles();
+    if (folders.isEmpty()) return QFileDialog::accept();
+    if (IsFolder(PathFromDialog(folders.first()))) return QDialog::accept();
+    QMessageBox box(QMessageBox::Warning, windowTitle(),
+                    tr("%1\nDirectory not found.\nPlease verify the correct directory name was "
+                       "given.")
+                        .arg(folders.first()),
+                    QMessageBox::Ok, this);
+    MessageBoxView view(box);
+    ExecRequester(box, view);
   }
 };
 
@@ -243,7 +269,7 @@ std::string ChooseFile(const std::string& title, const std::string& initial_file
   if (ExecRequester(dialog, view) != QDialog::Accepted) return {};
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return {};
-  return PathFromQt(files.first());
+  return PathFromDialog(files.first());
 }
 
 }  // namespace
@@ -328,7 +354,7 @@ std::vector<NameFilter> ParseFilterList(const std::string& filter_list) {
 }
 
 std::string ChooseFolder(const std::string& title, const std::string& initial_folder) {
-  QFileDialog dialog(RequesterOwner());
+  FolderRequester dialog(RequesterOwner());
   PrepareDialog(dialog, title);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly, true);
@@ -337,7 +363,7 @@ std::string ChooseFolder(const std::string& title, const std::string& initial_fo
   if (ExecRequester(dialog, view) != QDialog::Accepted) return {};
   const QStringList folders = dialog.selectedFiles();
   if (folders.isEmpty() || folders.first().isEmpty()) return {};
-  std::string folder = PathFromQt(folders.first());
+  std::string folder = PathFromDialog(folders.first());
   if (folder.back() != '/') folder += '/';
   return folder;
 }

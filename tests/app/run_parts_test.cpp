@@ -75,18 +75,17 @@ TEST(RunProgress, TextCountsTimesAndEstimatesFromThePaceSoFar) {
 TEST(RunReport, SummaryNamesWhatWentWrong) {
   ProgressLine progress(-1, false, 0);
   RunReport report("prog", progress);
-  EXPECT_EQ(report.Summary(0, 0), "");
   report.CommandEnded({true, 0, 0});
   report.CommandEnded({true, 0, 256});  // exit status 1
   report.CommandEnded({true, 0, 9});    // killed
-  EXPECT_EQ(report.Summary(0, 0), "2 of 3 commands failed");
   report.CommandEnded({false, 2, 0});
   report.FolderUnlisted("/x/", 13);
   report.FolderUnlisted("/y/", 13);
+  report.FolderNotMade("/z/", 28);
   EXPECT_EQ(report.Summary(15, 32),
             "stopped by SIGTERM, the output could not be written (Broken pipe), 3 of 4 commands "
-            "failed (1 could not be started), 2 folders could not be listed");
-  EXPECT_TRUE(report.AnyFailure());
+            "failed (1 could not be started), 2 folders could not be listed, 1 folder could not "
+            "be created");
 }
 
 TEST(ConsoleTitle, StartedCountAndEntryAtMostEvery100MsThenWhatRanAndFailed) {

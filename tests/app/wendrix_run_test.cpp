@@ -21,7 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace testing;
-using namespace std::string_literals;
 
 const std::string kProgram = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix-run";
 const std::string kWendrixRun = "'" + kProgram + "'";
@@ -69,19 +68,6 @@ std::string ReadUntil(int fd, const std::string& text = "") {
       break;
   }
   return bytes;
-}
-
-// Whether the first child of pid has a handler for signal, from /proc.
-bool ChildCatches(pid_t pid, int signal) {
-  const std::string self = std::to_string(pid);
-  std::ifstream children("/proc/" + self + "/task/" + self + "/children");
-  std::string child;
-  if (!(children >> child)) return false;
-  std::ifstream status("/proc/" + child + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("SigCgt:", 0) == 0)
-      return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
-  return false;
 }
 
 // Options that run the test child over the files of tree.
@@ -144,67 +130,90 @@ class WendrixRun : public ::testing::Test {
   void SetUp() override {
     for (const char* name : {"a.0", "b.3", "c.0"}) WriteFile(tree / name, "");
   }
-  TempDir out, tree;
+  TempDir work, tree;
 };
-
-TEST_F(WendrixRun, EndingSignalReachesTheCommandsAndNoneOutlivesTheRun) {
-  // Orphans of wendrix-run would become this process's children, and outlive it.
-  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  // One that ignores it is killed after its grace time: the parallel jobs' tests pass that on
-  // the virtual clock.
-  const std::pair<int, const char*> cases[] = {
-      {SIGTERM, "1"}, {SIGINT, "1"}, {SIGHUP, "3"}, {SIGTERM, "3"}};
-  for (const auto& [signal, jobs] : cases) {
-    SCOPED_TRACE(std::string("-j ") + jobs + " signal " + std::to_string(signal));
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    // Each command makes its file first; a file of an ended command is not taken for finished
-    // by the next run, which redoes the entry.
-    const pid_t run = StartRun(Options(tree, "touch %d%n.out echo %n sleep 600000",
-                                       std::string("-j ") + jobs + " 2>/dev/null --destination " +
-                                           this->out.Path() + " --creates %d%n.out"),
-                               out[1]);
-    close(out[1]);
-    // Its first command has started once its line has come.
-    char first = 0;
-    ASSERT_EQ(read(out[0], &first, 1), 1);
-    EXPECT_EQ(first, 'a');
-    kill(run, signal);
-    ReadUntil(out[0]);
-    close(out[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(run, &status, 0), run);
-    EXPECT_EQ(status, W_EXITCODE(128 + signal, 0));
-    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a command outlived the run";
-    EXPECT_TRUE(fs::is_empty(this->out.Path()));
-  }
-}
-
-// Ctrl+C on wendrix-run's terminal reaches the command, which shares the terminal, once: from
-// the terminal itself, not again from wendrix-run. A kill aimed at wendrix-run alone is passed on.
-TEST_F(WendrixRun, InterruptReachesTheCommandOnceFromTheKeyOrFromKill) {
-  for (const bool from_key : {true, false}) {
-    SCOPED_TRACE(from_key ? "Ctrl+C" : "kill -INT");
-    int master = -1, slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    const pid_t run =
-        StartRun(Options(tree, "echo started-%n interrupts 1000"), slave, slave, true);
-    close(slave);
-    std::string terminal = ReadUntil(master, "started");
-    ASSERT_NE(terminal.find("started"), std::string::npos) << terminal;
-    // The command counts the interrupts once its handler is in.
-    ASSERT_TRUE(WaitUntil([&] { return ChildCatches(run, SIGINT); }));
-    if (from_key) {
-      ASSERT_EQ(write(master, "\x03", 1), 1);
-    } else {
-      kill(run, SIGINT);
+// Whatever ends a run, at any -j, on a terminal or not, nothing a command started outlives it:
+// each command leaves a shell in a shell with a sleep below, one that ignores every ending
+// signal, one in a session of its own and one whose parent has ended, all marked through their
+// environment. An interrupt reaches a command once, from the terminal's key or from
+// wendrix-run, and a command can read the terminal it shares. The runs overlap.
+TEST_F(WendrixRun, NothingACommandStartedOutlivesTheRunWhateverEndsIt) {
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);  // what wendrix-run leaves would come here
+  const std::string script = work / "tree.sh";
+  WriteFile(script,
+            "export WENDRIX_TEST_MARK=$2\n"
+            "(trap '' INT TERM HUP QUIT; exec sleep 600) &\n"
+            "setsid sleep 600 &\n"
+            "(sleep 600 &)\n"
+            "sh -c 'sleep 600 & wait' &\n"
+            "if [ $1 = read ]; then echo ready; read line; echo \"read $line\"; fi\n"
+            "case $1 in count | read) exec $3 interrupts 1500 ;; esac\n"
+            "echo started\n"
+            "case $1 in fail) exit 1 ;; done) exit 0 ;; flood) head -c 9000000 /dev/zero ;; esac\n"
+            "exec sleep 600\n");
+  enum End { kSignal, kKey, kCloseReader, kNone };
+  const struct {
+    bool terminal;
+    std::string mode;  // what each command does once its tree stands
+    End end;
+    int signal;
+    int status;
+  } cases[] = {
+      {false, "sleep", kSignal, SIGTERM, 128 + SIGTERM},
+      {false, "count", kSignal, SIGINT, 128 + SIGINT},
+      {false, "sleep", kSignal, SIGHUP, 128 + SIGHUP},
+      {false, "sleep", kSignal, SIGQUIT, 128 + SIGQUIT},
+      {false, "flood", kSignal, SIGTERM, 128 + SIGTERM},  // while its output is stuck
+      {false, "flood", kCloseReader, 0, 3},
+      {false, "fail", kNone, 0, 1},  // with --fail-fast
+      {false, "done", kNone, 0, 0},
+      {true, "read", kKey, SIGINT, 128 + SIGINT},
+      {true, "count", kSignal, SIGINT, 128 + SIGINT},
+      {true, "sleep", kSignal, SIGTERM, 128 + SIGTERM},
+  };
+  std::vector<std::pair<pid_t, int>> runs;  // and the test's end of its output
+  for (const char* jobs : {"1", "4"}) {
+    for (const auto& c : cases) {
+      const std::string mark = std::to_string(getpid()) + "-" + std::to_string(runs.size());
+      // Close-on-exec, or the runs started later would hold this run's reader.
+      int fds[2];
+      if (c.terminal) {
+        ASSERT_EQ(openpty(&fds[0], &fds[1], nullptr, nullptr, nullptr), 0);
+        for (int fd : fds) fcntl(fd, F_SETFD, FD_CLOEXEC);
+      } else {
+        ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+      }
+      runs.emplace_back(StartRun(" --path " + tree.Path() + " --command /bin/sh --parameters '" +
+                                     script + " " + c.mode + " " + mark + " " + TestChild() +
+                                     " %f' --fail-fast -j " + jobs + " 2>/dev/null",
+                                 fds[1], -1, c.terminal),
+                        fds[0]);
+      close(fds[1]);
+      // With several at once there is no terminal to read.
+      const bool reads = c.mode == "read" && std::string(jobs) == "1";
+      std::string seen = reads ? ReadUntil(fds[0], "ready") : "";
+      ASSERT_TRUE(!reads || write(fds[0], "typed\n", 6) == 6);
+      if (c.end != kNone) seen += ReadUntil(fds[0], "started");
+      EXPECT_TRUE(!reads || seen.find("read typed\r\n") != std::string::npos) << seen;
+      if (c.end == kSignal) kill(runs.back().first, c.signal);
+      ASSERT_TRUE(c.end != kKey || write(fds[0], "\x03", 1) == 1);
+      if (c.end == kCloseReader) close(fds[0]);
     }
-    terminal += ReadUntil(master);
-    close(master);
+  }
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const auto& c = cases[i % std::size(cases)];
+    const auto [pid, fd] = runs[i];
+    SCOPED_TRACE(c.mode + " " + std::to_string(c.signal) + " -j " +
+                 (i < std::size(cases) ? "1" : "4") + (c.terminal ? " terminal" : ""));
+    // A stuck output is never read: the run must end all the same.
+    const std::string output = c.mode == "flood" ? "" : ReadUntil(fd);
     int status = 0;
-    ASSERT_EQ(waitpid(run, &status, 0), run);
-    EXPECT_EQ(status, W_EXITCODE(128 + SIGINT, 0));
-    EXPECT_NE(terminal.find("interrupts 1\r\n"), std::string::npos) << terminal;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(status, W_EXITCODE(c.status, 0));
+    const std::string mark = std::to_string(getpid()) + "-" + std::to_string(i) + '\0';
+    EXPECT_FALSE(LiveProcessHolding("WENDRIX_TEST_MARK=" + mark, "environ"));
+    EXPECT_TRUE(c.signal != SIGINT || output.find("interrupts 1") != std::string::npos) << output;
+    if (c.end != kCloseReader) close(fd);
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include "engine/command_line.h"
 #include "recording_console.h"
+#include "services/path_helpers.h"
 #include "test_support.h"
 #include "virtual_clock.h"
 
@@ -55,8 +56,11 @@ TEST(BuildCommandLine, PlaceholdersForFilesAndFoldersExpandedInOnePass) {
   // A folder has no name or extension; an empty value alone makes no argument, quoted an empty one.
   EXPECT_EQ(args("%F %x 100% %APPDIR% %f|%p|%n|%e %n %e %d \"%n\"", "/data/sub/", ""),
             (Words{"%F", "%x", "100%", "%APPDIR%", "/data/sub/|/data/sub/||", ""}));
-  // Only "/" separates; backslashes, "|" and quotes belong to names.
+  // Only "/" separates; backslashes, "|" and quotes belong to names. A name stays one word.
   EXPECT_EQ(args("%p|%n|%e", "/my.d/a\\b|c/.x\"y", ""), Words{"/my.d/a\\b|c/|.x\"y|"});
+  for (const std::string name : {"with space", "it's \"q\"", "-dash", "new\nline", "%d%f%t",
+                                 "\xff\xfe", "back\\slash\\\"", "tab\tand  blanks"})
+    EXPECT_EQ(args("a %f \"q %f\"", "/d/" + name, ""), (Words{"a", "/d/" + name, "q /d/" + name}));
   // The command is split only when it begins with a quote; every %APPDIR% is the program's
   // folder either way, and nothing else in the command is replaced.
   const std::string program_folder = testing::ThisProgramFolder();
@@ -76,13 +80,6 @@ class JobTest : public ::testing::Test {
     for (const char* folder : {"A/A1", "B/B1"}) fs::create_directories(dir / folder);
     for (const char* file : {"r.txt", "A/a.txt", "A/A1/a1.txt", "B/b.txt", "B/B1/b1.txt"})
       testing::WriteFile(dir / file, "");
-  }
-  // The test child run with the parameters for one entry.
-  EntryOutcome Run(const std::string& parameters, const std::string& full_path = "/data/x.txt",
-                   CommandOutcome* outcome = nullptr) {
-    console.Clear();
-    return ProcessEntry(Settings{"", "", 1, 0, "", TestChild(), parameters}, full_path, "", hooks,
-                        outcome);
   }
   // A dry run: "full>destination " for every entry handed on, the Root cut off full paths.
   std::string DryRun(const Settings& settings, JobOptions options = {}) {
@@ -109,48 +106,15 @@ TEST_F(JobTest, OutputArrivesUnchangedInPiecesOfAtMostOneChunkWhileTheIdleHookGo
   const std::vector<std::pair<int, std::vector<std::size_t>>> cases = {
       {0, {}}, {4096, {4096}}, {4097, {4096, 1}}, {8192, {4096, 4096}}};
   for (const auto& [count, pieces] : cases) {
-    EXPECT_EQ(Run("stderr \"(expected) child error output\n\" bytes " + std::to_string(count) +
-                  " sleep 150"),
+    console.Clear();
+    const std::string parameters = "stderr \"(expected) child error output\n\" bytes %n sleep 150";
+    EXPECT_EQ(ProcessEntry(Settings{"", "", 1, 0, "", TestChild(), parameters},
+                           std::to_string(count), "", hooks),
               EntryOutcome::kDone);
     EXPECT_EQ(console.pieces, pieces) << count << " bytes";
     EXPECT_TRUE(console.bytes == pattern.substr(0, static_cast<std::size_t>(count)));
   }
   EXPECT_GE(idle_calls, 4);  // every 50 ms would be 12; leave room for a loaded machine
-}
-
-TEST_F(JobTest, AwkwardNamesArriveAsOneIntactArgument) {
-  for (const std::string name :
-       {"with space.txt", "it's \"quoted\".txt", "-leading-dash", "new\nline", "has%d%f%t.txt",
-        "\xff\xfe-not-utf8", "back\\slash\\\".txt", "tab\tand  blanks"}) {
-    EXPECT_EQ(Run("args0 before %f \"q %f\" after", "/d/" + name), EntryOutcome::kDone);
-    EXPECT_EQ(console.bytes, "before" + "\0/d/"s + name + "\0q /d/"s + name + "\0after\0"s);
-  }
-}
-
-TEST_F(JobTest, EndedConsoleStopsTheChildWithTheSignalForHowItEndedAndStopsTheRun) {
-  // Without a signal the child would sleep for a minute. An interrupt is passed on as SIGINT, a
-  // closed console as SIGHUP; one that ignores them gets its grace time of two seconds, passed on
-  // the virtual clock, then a kill.
-  testing::VirtualClock clock;
-  for (const bool ignore : {false, true}) {
-    for (const ConsoleState state : {ConsoleState::kInterrupted, ConsoleState::kClosed}) {
-      const int signal = ignore ? SIGKILL : state == ConsoleState::kInterrupted ? SIGINT : SIGHUP;
-      SCOPED_TRACE(signal);
-      console.EndOnceWritten(state);
-      const std::int64_t start = clock.NowMs();
-      CommandOutcome outcome;
-      EXPECT_EQ(
-          Run(ignore ? "ignore text %n sleep 60000" : "text %n sleep 60000", "/d/x.txt", &outcome),
-          EntryOutcome::kConsoleEnded);
-      EXPECT_EQ(outcome.wait_status, signal) << "status " << outcome.wait_status;
-      EXPECT_GE(clock.NowMs() - start, ignore ? 2000 : 0);
-    }
-  }
-  // The run stops at the first entry.
-  console.Clear();
-  EXPECT_EQ(RunJob(Settings{dir.Path(), "", 1, 0, "", TestChild(), "text %n sleep 60000"}, hooks),
-            JobOutcome::kConsoleEnded);
-  EXPECT_EQ(console.bytes, "r");
 }
 
 TEST_F(JobTest, WalksDepthFirstLaterSubfoldersFirstAndSearchTextSelectsOnlyCandidates) {
@@ -171,6 +135,22 @@ TEST_F(JobTest, WalksDepthFirstLaterSubfoldersFirstAndSearchTextSelectsOnlyCandi
   job.search_text = "doc*";
   // A1 is entered once, by the name the walk meets first: "also" is walked before "A1".
   EXPECT_EQ(DryRun(job), "B/doc1/>B/doc1 A/also/DOC>A/also/ ");
+}
+
+TEST_F(JobTest, EmptyPathWalksTheProgramFolderOrInstalledTheUsersWendrixFolder) {
+  // A relative XDG_CONFIG_HOME would name another folder in every working folder: HOME's.
+  setenv("XDG_CONFIG_HOME", "cfg", 1);
+  setenv("HOME", dir.Path().c_str(), 1);
+  fs::create_directories(dir / ".config/Wendrix");
+  testing::WriteFile(dir / ".config/Wendrix/default.ini", "");
+  job.path = "";
+  job.search_text = NamePart(ProgramFilePath(), false);
+  EXPECT_EQ(DryRun(job), testing::ThisProgramFolder() + job.search_text + "> ");
+  SetInstalledBinFolder(testing::ThisProgramFolder());
+  job.search_text = "";
+  EXPECT_EQ(DryRun(job), ".config/Wendrix/default.ini> ");
+  SetInstalledBinFolder("");
+  unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(JobTest, EveryFolderIsEnteredOnceWhateverTheLinksToIt) {

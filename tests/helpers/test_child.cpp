@@ -14,7 +14,8 @@
 //   pgrp            print "same" or "own": whether this process leads its own process group
 //   signals         print "pipe default" or "pipe ignored", then "mask empty" or "mask set"
 //   ignore          ignore SIGINT, SIGHUP and SIGTERM from now on
-//   interrupts MS   count the SIGINTs that come in MS milliseconds, then print "interrupts N"
+//   interrupts MS   print "started" once SIGINTs are counted, count those that come in MS
+//                   milliseconds, then print "interrupts N"
 //   exit N          end at once with status N
 //   waitfor P       wait until the file P exists
 //   touch P         write "made" into the file P, made or emptied first
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
       struct sigaction count {};
       count.sa_handler = [](int) { interrupts = interrupts + 1; };
       sigaction(SIGINT, &count, nullptr);
+      WriteText(1, "started\n");
       timespec left{0, 0};
       const long ms = std::atol(next().c_str());
       timespec wait{ms / 1000, (ms % 1000) * 1000000};

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +20,8 @@ using testing::TestChild;
 
 constexpr std::uint32_t kSystemFlags = ChildKeep | ChildPipeOutput;
 
-ChildHandle Start(const std::vector<std::string>& args) {
-  return ChildStart(TestChild(), args, "", kSystemFlags);
+ChildHandle Start(const std::vector<std::string>& args, const ChildSetup& setup = {}) {
+  return ChildStart(TestChild(), args, "", kSystemFlags, nullptr, setup);
 }
 
 // Everything the child writes, until it has ended and the pipe is drained.
@@ -29,7 +30,8 @@ std::string Drain(ChildHandle child) {
   std::string out;
   while (ChildRunning(record)) {
     std::string piece(static_cast<std::size_t>(ChildOutputAvailable(record)), '\0');
-    if (piece.empty()) ChildWaitActivity(record, 1000);
+    pollfd end{ChildEndDescriptor(record), POLLIN, 0};
+    if (piece.empty()) poll(&end, end.fd >= 0 ? 1 : 0, 10);
     out.append(
         piece, 0,
         ChildReadOutput(record, piece.data(), piece.size()));  // a failed read (-1) shows as zeros
@@ -99,15 +101,14 @@ TEST(ProgramRunner, ChildGetsNoOtherDescriptorsNorBlockedSignalsAndIsReaped) {
   child.reset();  // still running: it goes on, and is reaped once it ends
   EXPECT_EQ(kill(pid, 0), 0);
   const int leaky = open("/dev/null", O_RDONLY);  // not close-on-exec, as a library might leave
-  SetChildStdio(ChildStdio{leaky, -1, true});
   // The program ignores SIGPIPE and may block signals; its children must not inherit that.
   signal(SIGPIPE, SIG_IGN);
   sigset_t block;
   sigemptyset(&block);
   sigaddset(&block, SIGUSR1);
   sigprocmask(SIG_BLOCK, &block, nullptr);
-  EXPECT_EQ(Drain(Start({"pgrp", "signals", "fds"})), "own\npipe default\nmask empty\n0\n1\n2\n");
-  SetChildStdio(ChildStdio{});
+  EXPECT_EQ(Drain(Start({"pgrp", "signals", "fds"}, {.stdio = {leaky, -1, true}})),
+            "own\npipe default\nmask empty\n0\n1\n2\n");
   close(leaky);
   EXPECT_TRUE(testing::WaitUntil([&] { return kill(pid, 0) != 0 && !HasZombie(); }));
 }

@@ -1,6 +1,8 @@
 #include "settings/settings_flows.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include <filesystem>
 
@@ -49,53 +51,45 @@ TEST(SettingsFile, SevenLinesRoundTripAndReadDefaults) {
   EXPECT_EQ(LoadSettingsFile(dir / "s.ini"), (Settings{"", "", 0, 1, "", "", ""}));
 }
 
-TEST(SettingsFile, DefaultPathFromAnAbsoluteConfigHomeElseHome) {
-  // In a child, so that the environment of the other tests stays as it was.
-  EXPECT_EXIT(
-      {
-        setenv("XDG_CONFIG_HOME", "/cfg/here//", 1);
-        const std::string first = DefaultSettingsPath();
-        setenv("XDG_CONFIG_HOME", "relative/cfg", 1);
-        setenv("HOME", "/home/someone/", 1);
-        // Exits with 0 when both are right.
-        std::exit(first + DefaultSettingsPath() !=
-                  "/cfg/here/Wendrix/default.ini/home/someone/.config/Wendrix/default.ini");
-      },
-      ::testing::ExitedWithCode(0), "");
-}
-
-TEST(SettingsFlows, ConfigIsSavedOrLoadedWholeFailuresToldCancelSilent) {
+// Saving and loading themselves are the window's (its test); here what the requester is asked.
+TEST(SettingsFlows, ConfigRequesterProposesConfigBesideTheProgramOrInstalledInTheUsersFolder) {
   TempDir dir;
-  FakeWindow window;
-  window.settings = kSample;
-  for (const std::string& answer : {dir / "saved", dir / "missing/s.ini", std::string()}) {
-    window.answer = answer;  // "" is a cancelled requester
-    SaveConfigAction(window);
-  }
-  EXPECT_EQ(ReadFile(dir / "saved"), kSampleText);  // no extension added
-  // Loading sets every field, also those the file does not name.
-  WriteFile(dir / "one.ini", "CheckboxProcessFolders = 1\r\n");
-  for (const std::string& answer : {dir / "one.ini", dir / "missing.ini", std::string()}) {
-    window.answer = answer;
-    LoadConfigAction(window);
-  }
-  EXPECT_EQ(window.settings, (Settings{"", "", 1, 1, "", "", ""}));
-  EXPECT_EQ(window.messages,
-            (Texts{"Info: Config file successfully saved.", "Alert: Could not create config file",
-                   "Alert: Could not open config file"}));
+  FakeWindow window;  // its requester is cancelled: nothing happens, nothing is told
+  SaveConfigAction(window);
   EXPECT_EQ(window.request, "Please choose some config file|" + ThisProgramFolder() +
                                 "Config/default.ini|Config files (*.ini)|*.ini|All files|*.*|0");
+  // Installed: the Wendrix folder of an absolute XDG_CONFIG_HOME, its Config folder made for it.
+  SetInstalledBinFolder(ThisProgramFolder());
+  setenv("XDG_CONFIG_HOME", (dir / "cfg//").c_str(), 1);
+  LoadConfigAction(window);
+  SetInstalledBinFolder("");
+  EXPECT_EQ(window.request.substr(0, window.request.find("|Config ")),
+            "Please choose some config file|" + dir / "cfg/Wendrix/Config/default.ini");
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "cfg/Wendrix/Config"));
+  EXPECT_FALSE(std::filesystem::exists(ThisProgramFolder() + "Config"));
+  EXPECT_TRUE(window.messages.empty());
 }
 
 TEST(SettingsFlows, AtExitTheSettingsFolderIsMadeWithTheFoldersAboveIt) {
   TempDir dir;
   FakeWindow window;
   window.settings = kSample;
-  // None, one or two folders missing: the file is written all the same.
-  for (const std::string& path : {dir / "default.ini", dir / "Wendrix/default.ini",
-                                  dir / "config/Wendrix/default.ini"}) {
-    SaveSettingsAtExit(window, path);
-    EXPECT_EQ(ReadFile(path), kSampleText) << path;
+  // Two folders missing: the file is written all the same.
+  const std::string path = dir / "config/Wendrix/default.ini";
+  SaveSettingsAtExit(window, path);
+  EXPECT_EQ(ReadFile(path), kSampleText);
+  // What saves killed before their rename left goes at the next start and the next save; the
+  // file of a save still being written, which holds its lock, stays.
+  const std::string left = dir / "config/Wendrix/.default.ini.Ab12Cd";
+  const std::string live = dir / "config/Wendrix/.default.ini.Live12";
+  WriteFile(live, "");
+  const int writer = open(live.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(writer, LOCK_EX), 0);
+  for (const bool at_start : {true, false}) {
+    WriteFile(left, "");
+    at_start ? LoadSettingsAtStart(window, path) : SaveSettingsAtExit(window, path);
+    EXPECT_FALSE(std::filesystem::exists(left)) << at_start;
+    EXPECT_TRUE(std::filesystem::exists(live)) << at_start;
   }
   // A file where a folder should be: nothing is written, and the file stays as it was.
   WriteFile(dir / "plain", "keep");

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <sstream>
 
-
 namespace wendrix::testing {
 
 namespace fs = std::filesystem;
@@ -59,6 +58,15 @@ std::string ThisProgramFolder() {
   if (length <= 0) return "";
   const std::string program(path, static_cast<std::size_t>(length));
   return program.substr(0, program.rfind('/') + 1);
+}
+
+bool LiveProcessHolding(const std::string& text, const std::string& file) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream in(entry.path() / file);
+    const std::string content((std::istreambuf_iterator<char>(in)), {});
+    if (content.find(text) != std::string::npos) return true;
+  }
+  return false;
 }
 
 bool UnderCi() {

@@ -38,6 +38,9 @@ std::string ReadFile(const std::string& path);
 // for a stuck run, never a measurement: keep it generous.
 bool WaitUntil(const std::function<bool()>& done, std::int64_t timeout_ms = 60000);
 
+// Whether a live process (not a zombie) holds text in /proc/PID/file ("cmdline", "environ").
+bool LiveProcessHolding(const std::string& text, const std::string& file);
+
 // The folder of the running test program, with a trailing "/", from /proc/self/exe.
 std::string ThisProgramFolder();
 

@@ -164,11 +164,9 @@ TEST_F(MainWindowTest, RequestersOpenAsToldReturnWhatTheUserChoseAndBelongToTheW
   std::filesystem::permissions(dir_ / "prog", std::filesystem::perms::owner_all);
   WriteFile(dir_ / "notes.txt", "");
   const struct {
-    char kind;                                          // Folder, Open or Save
+    char kind;                                          // Open or Save
     std::string typed, initial, listed, shown, result;  // typed (if anything) and confirmed
   } cases[] = {
-      // A folder always ends with one slash.
-      {'F', "Config", dir_.Path(), "", "T|" + dir_.Path() + "||Directories|", dir_ / "Config/"},
       // Programs are listed under "*.exe"; a name that does not exist yet is taken.
       {'O', "new-tool", dir_.Path(), "Config prog", "T|" + dir_.Path() + "||Exe files|Config prog",
        dir_ / "new-tool"},
@@ -182,8 +180,7 @@ TEST_F(MainWindowTest, RequestersOpenAsToldReturnWhatTheUserChoseAndBelongToTheW
     answers_.answer = c.typed;
     answers_.listed = c.listed;
     const std::string result =
-        c.kind == 'F' ? ChooseFolder("T", c.initial)
-        : c.kind == 'O'
+        c.kind == 'O'
             ? ChooseOpenFile("T", c.initial, "Exe files|*.exe|All files|*.*", 0)
             : ChooseSaveFile("T", c.initial, "Config files (*.ini)|*.ini|All files|*.*", 0);
     EXPECT_EQ(answers_.requester + " -> " + result + answers_.message, c.shown + " -> " + c.result);
@@ -282,20 +279,38 @@ TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnles
     Press(c.button);
     EXPECT_EQ(GetGadgetText(c.field), c.result);
   }
+  // Installed, the folder requesters open at the user's home; the command's stays with the
+  // program.
+  SetInstalledBinFolder(testing::ThisProgramFolder());
+  setenv("HOME", (dir_ / "photos").c_str(), 1);
+  Press(ButtonSelectDestination);
+  EXPECT_EQ(answers_.requester,
+            "Please select a path where duplicating tree|" + dir_ / "photos/||Directories|");
+  Press(ButtonSelectCommand);
+  EXPECT_EQ(answers_.requester, "Please choose some exe file" + in + "Exe files|");
+  SetInstalledBinFolder("");
 }
 
 TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) {
-  SetGadgetText(StringSearchText, "*.jpg");
-  Press(ButtonSaveConfig, dir_ / "saved.ini");
+  // Loading sets every field, also those the file does not name. Bytes that are not UTF-8 come
+  // back from a field as they went in: loaded from a file in a folder chosen by the name the
+  // requester shows for it (U+FFFD), typed around, saved and loaded again.
+  const std::string odd = "/d\xFF\xFE/\xC3\xA9\xED\xA0\x80\xF4\x90\x80\x80\xC0\xAF";
+  std::filesystem::create_directory(dir_ / "ph\xFFto");
+  WriteFile(dir_ / "ph\xFFto/odd.ini", "CheckboxProcessFolders = 1\nStringDestination = " + odd);
+  Press(ButtonLoadConfig, dir_ / "ph\xEF\xBF\xBDto/odd.ini");
+  Press(ButtonSelectPath, dir_ / "ph\xEF\xBF\xBDto");
+  QTest::keyClicks(GadgetWidget(StringDestination), "x");
+  while (WindowEventPending()) WaitWindowEvent();
+  const Settings saved{dir_ / "ph\xFFto/", "", 1, 1, "x" + odd, "", ""};
+  EXPECT_EQ(ReadWindowSettings(), saved);
+  Press(ButtonSaveConfig, dir_ / "saved");
   EXPECT_EQ(answers_.message, "Info: Config file successfully saved.");
-  const Settings saved = ReadWindowSettings();
+  EXPECT_NE(testing::ReadFile(dir_ / "saved").find("= x" + odd + "\r\n"), std::string::npos);
   Press(ButtonSaveConfig, "/proc/version");  // exists but cannot be replaced, whoever runs the test
   EXPECT_EQ(answers_.message, "Alert: Could not create config file");
-  // Loading sets every field, also those the file does not name.
-  WriteFile(dir_ / "folders.ini", "CheckboxProcessFolders = 1\n");
-  Press(ButtonLoadConfig, dir_ / "folders.ini");
-  EXPECT_EQ(ReadWindowSettings(), (Settings{"", "", 1, 1, "", "", ""}));
-  Press(ButtonLoadConfig, dir_ / "saved.ini");
+  SetGadgetText(StringPath, "");
+  Press(ButtonLoadConfig, dir_ / "saved");  // as named: no extension added
   EXPECT_EQ(ReadWindowSettings(), saved);
   Press(ButtonLoadConfig, dir_ / "missing.ini");
   EXPECT_EQ(answers_.message, "Alert: Could not open config file");

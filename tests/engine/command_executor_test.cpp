@@ -1,6 +1,7 @@
-// Several commands at once: their output in walk order as if run one after another, their
-// input /dev/null, what the front end is told, and how the console's end stops them.
-#include "engine/parallel_jobs.h"
+// Running a job's commands, one or several at once: their output in walk order as if run one
+// after another, their input /dev/null when several, what the front end is told, and how the
+// console's end stops them.
+#include "engine/command_executor.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,16 +22,25 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TestChild;
 
-class ParallelJobsTest : public ::testing::Test {
+class ExecutorTest : public ::testing::Test {
  protected:
   // The console ends in end_state once starts_before_end commands have been started and some
   // output has come.
-  ParallelJobsTest() {
+  ExecutorTest() {
     console.state = [this] {
       return starts >= starts_before_end && !console.bytes.empty() ? end_state
                                                                    : ConsoleState::kOpen;
     };
-    hooks.command_starting = [this](const std::string&) { ++starts; };
+    hooks.command_starting = [this](const std::string& full_path,
+                                    const std::vector<std::string>& argv) {
+      ++starts;
+      last_start = argv;
+      last_start.push_back(full_path);
+    };
+    hooks.output_starting = [this](const std::string& full_path) {
+      told_output +=
+          full_path.substr(dir.Path().size()) + ":" + std::to_string(console.bytes.size()) + " ";
+    };
     hooks.command_ended = [this](const std::string& full_path, const CommandOutcome& outcome) {
       ended.push_back(full_path.substr(dir.Path().size()));
       outcomes.push_back(outcome);
@@ -46,6 +56,7 @@ class ParallelJobsTest : public ::testing::Test {
     ended.clear();
     outcomes.clear();
     errors.clear();
+    told_output.clear();
     hooks.jobs = jobs;
     return RunJob(Settings{dir.Path(), "", 1, 0, out.Path(),
                            command.empty() ? TestChild() : command, parameters},
@@ -65,12 +76,14 @@ class ParallelJobsTest : public ::testing::Test {
   std::vector<std::string> ended;
   std::vector<CommandOutcome> outcomes;
   std::string errors;
+  std::string told_output;              // "entry:bytes written before its output " for each
+  std::vector<std::string> last_start;  // the argument vector, then the full path
   int starts = 0;
   int starts_before_end = 0;
   ConsoleState end_state = ConsoleState::kOpen;
 };
 
-TEST_F(ParallelJobsTest, OutputIsWhatOneAtATimeGivesWithErrorsHeldInWalkOrderToo) {
+TEST_F(ExecutorTest, OutputIsWhatOneAtATimeGivesWithErrorsHeldInWalkOrderToo) {
   // The name is how long a command pauses between its lines, the extension how many bytes it
   // writes between them: the first command is the slowest, and one writes more than is held in
   // memory while an earlier one still runs. Each first tells whether its Mirrored folder exists.
@@ -83,10 +96,13 @@ TEST_F(ParallelJobsTest, OutputIsWhatOneAtATimeGivesWithErrorsHeldInWalkOrderToo
   const std::string one_at_a_time = console.bytes;
   ASSERT_EQ(one_at_a_time.substr(0, 10), "yes\n100-a\n");
   EXPECT_EQ(one_at_a_time.size(), 4'600'000 + 106);
+  const std::string told_one_at_a_time = told_output;
+  EXPECT_EQ(told_output.substr(0, 12), "100:0 20:16 ");
 
   for (int jobs : {2, 4, 8}) {
     ASSERT_EQ(Run(jobs, parameters), JobOutcome::kFinished);
     EXPECT_TRUE(console.bytes == one_at_a_time) << jobs << " jobs: " << console.bytes.size();
+    EXPECT_EQ(told_output, told_one_at_a_time) << jobs << " jobs";
     EXPECT_EQ(errors, "100-e20-e3-e40-e5-e0-e60-e7-e") << jobs << " jobs";
     // Told as they end, so in any order; each once.
     std::ranges::sort(ended);
@@ -96,7 +112,7 @@ TEST_F(ParallelJobsTest, OutputIsWhatOneAtATimeGivesWithErrorsHeldInWalkOrderToo
   }
 }
 
-TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
+TEST_F(ExecutorTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
   MakeFiles({"a", "b", "c", "d", "e", "f"});
   const struct {
     ConsoleState state;
@@ -111,39 +127,41 @@ TEST_F(ParallelJobsTest, EndedConsoleStopsEveryRunningCommandAndTheRun) {
       {ConsoleState::kClosed, {}, "ignore echo %n sleep 60000", SIGKILL},
   };
   testing::VirtualClock clock;
-  starts_before_end = 4;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.parameters);
-    end_state = c.state;
-    hooks.ending_signal = c.ending_signal;
-    const std::int64_t start = clock.NowMs();
-    EXPECT_EQ(Run(4, c.parameters), JobOutcome::kConsoleEnded);
-    EXPECT_GE(clock.NowMs() - start, c.expected_signal == SIGKILL ? 2000 : 0);
-    // Each started one was reaped, so none runs on or stays a zombie; no fifth was started.
-    EXPECT_EQ(starts, 4);
-    std::vector<std::string> names_ended = ended;
-    std::ranges::sort(names_ended);
-    ASSERT_EQ(names_ended, (std::vector<std::string>{"a", "b", "c", "d"}));
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-      const int status = outcomes[i].wait_status;
-      const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-      // The first has ignored the hang-up before it wrote; a later one may not have got so far.
-      const bool may_not_have_ignored = c.expected_signal == SIGKILL && ended[i] != "a";
-      EXPECT_TRUE(signal == c.expected_signal || (may_not_have_ignored && signal == SIGHUP))
-          << "command " << i << " status " << status;
+  for (const int jobs : {1, 4})
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.parameters + std::string(" -j ") + std::to_string(jobs));
+      end_state = c.state;
+      hooks.ending_signal = c.ending_signal;
+      starts_before_end = jobs;
+      const std::int64_t start = clock.NowMs();
+      EXPECT_EQ(Run(jobs, c.parameters), JobOutcome::kConsoleEnded);
+      EXPECT_GE(clock.NowMs() - start, c.expected_signal == SIGKILL ? 2000 : 0);
+      // Each started one was reaped, so none runs on or stays a zombie; no more were started.
+      EXPECT_EQ(starts, jobs);
+      std::vector<std::string> names_ended = ended;
+      std::ranges::sort(names_ended);
+      std::vector<std::string> started{"a", "b", "c", "d"};
+      started.resize(static_cast<std::size_t>(jobs));
+      ASSERT_EQ(names_ended, started);
+      for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const int status = outcomes[i].wait_status;
+        const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        // The first has ignored the hang-up before it wrote; a later one may not have got so far.
+        const bool may_not_have_ignored = c.expected_signal == SIGKILL && ended[i] != "a";
+        EXPECT_TRUE(signal == c.expected_signal || (may_not_have_ignored && signal == SIGHUP))
+            << "command " << i << " status " << status;
+      }
+      // What they wrote before their end still comes out, in walk order: the first one's line,
+      // then those of the others that got so far.
+      EXPECT_EQ(console.bytes.rfind("a\n", 0), 0u) << console.bytes;
+      std::string names = console.bytes;
+      std::erase(names, '\n');
+      EXPECT_TRUE(std::ranges::is_sorted(names) && std::ranges::adjacent_find(names) == names.end())
+          << console.bytes;
     }
-    // What they wrote before their end still comes out, in walk order: the first one's line,
-    // then those of the others that got so far.
-    EXPECT_EQ(console.bytes.rfind("a\n", 0), 0u) << console.bytes;
-    std::string names = console.bytes;
-    std::erase(names, '\n');
-    EXPECT_TRUE(std::ranges::is_sorted(names) && std::ranges::adjacent_find(names) == names.end())
-        << console.bytes;
-  }
 }
 
-TEST_F(ParallelJobsTest,
-       FrontEndHearsHowCommandsEndedWhyTheyDidNotStartAndWhatWasNotListedAndStopsThem) {
+TEST_F(ExecutorTest, FrontEndHearsHowCommandsEndedWhyTheyDidNotStartAndStopsThem) {
   MakeFiles({"a.0", "b.4", "c.0"});
   for (int jobs : {1, 3}) {
     ASSERT_EQ(Run(jobs, "echo %n exit %e"), JobOutcome::kFinished);
@@ -156,6 +174,8 @@ TEST_F(ParallelJobsTest,
     // Those that cannot start are told at once, so in walk order.
     ASSERT_EQ(Run(jobs, "%f", dir / "missing"), JobOutcome::kFinished);
     EXPECT_EQ(ended, (std::vector<std::string>{"a.0", "b.4", "c.0"})) << jobs << " jobs";
+    EXPECT_EQ(last_start, (std::vector<std::string>{dir / "missing", dir / "c.0", dir / "c.0"}));
+    EXPECT_EQ(told_output, "") << "told of output that never came";
     for (const CommandOutcome& outcome : outcomes)
       EXPECT_TRUE(!outcome.started && outcome.start_error == ENOENT) << jobs << " jobs";
     // A front end that wants no more starts none; the running ones end and their output comes.
@@ -167,16 +187,9 @@ TEST_F(ParallelJobsTest,
     EXPECT_EQ(ended, (std::vector<std::string>{"a.0", "b.4"})) << jobs << " jobs";
     hooks.keep_going = {};
   }
-  std::vector<std::pair<std::string, int>> unlisted;
-  hooks.folder_unlisted = [&](const std::string& folder, int error) {
-    unlisted.emplace_back(folder, error);
-  };
-  const std::string gone = dir / "gone/";
-  EXPECT_EQ(RunJob(Settings{gone, "", 1, 0, "", TestChild(), "%f"}, hooks), JobOutcome::kFinished);
-  EXPECT_EQ(unlisted, (std::vector<std::pair<std::string, int>>{{gone, ENOENT}}));
 }
 
-TEST_F(ParallelJobsTest, FrontEndThatStopsAtTheFirstFailureHearsItBeforeTheSlowerOneBeforeItEnds) {
+TEST_F(ExecutorTest, FrontEndThatStopsAtTheFirstFailureHearsItBeforeTheSlowerOneBeforeItEnds) {
   // The extension is the operation: a waits until its release file exists, b and c fail at
   // once (an unknown operation). The release comes when c is asked for: a front end that stops
   // at the first failure must know of b's by then, though a is still running. Those running
