@@ -79,7 +79,7 @@ std::vector<std::string> SplitWords(std::string_view text, Expand&& expand) {
 }
 
 // The parts of one entry's path that the placeholders stand for, each worked out when first
-// asked for. The entry's path is split at "/" only: any other byte may be part of a Linux name.
+// asked for.
 class EntryValues {
  public:
   EntryValues(std::string_view full_path, std::string_view destination_path)
@@ -91,13 +91,11 @@ class EntryValues {
       case 'f':
         return full_path_;
       case 'p':
-        return full_path_.substr(0, NameStart());
+        return FolderPart(full_path_);
       case 'n':
-        return full_path_.substr(NameStart(), ExtensionDot() - NameStart());
-      case 'e': {
-        const std::size_t dot = ExtensionDot();
-        return dot == full_path_.size() ? std::string_view() : full_path_.substr(dot + 1);
-      }
+        return NamePart(full_path_, true);
+      case 'e':
+        return ExtensionPart(full_path_);
       case 'h':
         if (!home_) home_ = UserHomeFolder();
         return *home_;
@@ -112,22 +110,6 @@ class EntryValues {
   }
 
  private:
-  std::size_t NameStart() const {
-    const std::size_t slash = full_path_.rfind('/');
-    return slash == std::string_view::npos ? 0 : slash + 1;
-  }
-
-  // Where the extension's dot is, or the end of the path when the name has no extension: the
-  // last dot of the name unless it is the name's first or last character or a blank follows it.
-  std::size_t ExtensionDot() const {
-    const std::size_t start = NameStart();
-    for (std::size_t i = full_path_.size(); i-- > start + 1;) {
-      if (full_path_[i] == ' ') break;
-      if (full_path_[i] == '.') return i + 1 < full_path_.size() ? i : full_path_.size();
-    }
-    return full_path_.size();
-  }
-
   std::string_view full_path_;
   std::string_view destination_path_;
   std::optional<std::string> home_;

@@ -47,12 +47,4 @@ class Console {
   virtual ChildStdio ChildStreams() const { return {}; }
 };
 
-// The program's own standard output is the console; the started programs get the program's
-// own standard input and error. Writes block. Used by wendrix-run.
-class StandardStreamsConsole final : public Console {
- public:
-  int Open() override;
-  std::int64_t Write(const char* data, std::size_t length) override;
-};
-
 }  // namespace wendrix

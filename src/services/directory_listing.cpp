@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "services/ascii_fold.h"
 #include "services/wildcard.h"
 
 namespace wendrix {
@@ -51,17 +52,13 @@ class DirStream {
   DIR* dir_;
 };
 
-unsigned char Fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 // Names compare with ASCII letters folded; names equal that way are ordered by their bytes, so
 // the order never depends on the file system's.
 bool NameLess(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char x = Fold(static_cast<unsigned char>(a[i]));
-    const unsigned char y = Fold(static_cast<unsigned char>(b[i]));
+    const auto x = static_cast<unsigned char>(AsciiLower(a[i]));
+    const auto y = static_cast<unsigned char>(AsciiLower(b[i]));
     if (x != y) return x < y;
   }
   if (a.size() != b.size()) return a.size() < b.size();

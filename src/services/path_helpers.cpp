@@ -12,7 +12,21 @@ namespace wendrix {
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+std::size_t NameStart(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
+// Where the extension's dot is, or the end of the path when the name has none. The name's
+// first character is never looked at, so ".profile" has no extension.
+std::size_t ExtensionDot(std::string_view path) {
+  const std::size_t start = NameStart(path);
+  for (std::size_t i = path.size(); i-- > start + 1;) {
+    if (path[i] == ' ') break;
+    if (path[i] == '.') return i + 1 < path.size() ? i : path.size();
+  }
+  return path.size();
+}
 
 std::string WithTrailingSlash(std::string folder) {
   if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -26,51 +40,16 @@ std::string WithoutTrailingSlashes(std::string path) {
 
 }  // namespace
 
-std::string FolderPart(std::string_view path) {
-  // A quoted path (as typed into a command) keeps its opening quote out of the folder.
-  const std::size_t start = !path.empty() && path.front() == '"' ? 1 : 0;
-  std::size_t end = start;
-  for (std::size_t i = start; i < path.size() && path[i] != '|'; ++i) {
-    if (IsSeparator(path[i])) end = i + 1;
-  }
-  return std::string(path.substr(start, end - start));
+std::string_view FolderPart(std::string_view path) { return path.substr(0, NameStart(path)); }
+
+std::string_view NamePart(std::string_view path, bool without_extension) {
+  const std::size_t start = NameStart(path);
+  return path.substr(start, (without_extension ? ExtensionDot(path) : path.size()) - start);
 }
 
-std::string NamePart(std::string_view path, bool without_extension) {
-  std::size_t begin = path.find_last_of("\\/");
-  if (begin == std::string_view::npos) {
-    begin = !path.empty() && path.front() == '"' ? 1 : 0;
-  } else {
-    ++begin;
-  }
-  std::size_t end = path.find('"', begin);
-  if (end == std::string_view::npos) end = path.size();
-  std::string_view name = path.substr(begin, end - begin);
-  if (without_extension) {
-    // The first character is never looked at, so ".profile" has no extension.
-    for (std::size_t i = name.size(); i-- > 1;) {
-      if (name[i] == ' ') break;
-      if (name[i] == '.') {
-        if (i + 1 < name.size()) name = name.substr(0, i);
-        break;
-      }
-    }
-  }
-  return std::string(name);
-}
-
-std::string ExtensionPart(std::string_view path) {
-  for (std::size_t i = path.size(); i-- > 1;) {
-    const char c = path[i];
-    if (IsSeparator(c) || c == ' ') return {};
-    if (c == '.') {
-      if (IsSeparator(path[i - 1])) return {};
-      std::size_t end = path.find('"', i + 1);
-      if (end == std::string_view::npos) end = path.size();
-      return std::string(path.substr(i + 1, end - i - 1));
-    }
-  }
-  return {};
+std::string_view ExtensionPart(std::string_view path) {
+  const std::size_t dot = ExtensionDot(path);
+  return dot == path.size() ? std::string_view() : path.substr(dot + 1);
 }
 
 std::string UserHomeFolder() {

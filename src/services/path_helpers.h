@@ -7,16 +7,18 @@
 
 namespace wendrix {
 
-// The path up to and including its last "\" or "/" (the scan stops at the first "|"; a leading
-// double quote is skipped). Empty when there is no separator.
-std::string FolderPart(std::string_view path);
+// The parts of a path, as views into it. Only "/" separates: any other byte, "\", "|" and
+// quotes included, may be part of a Linux name.
 
-// The name after the last separator, ending at the first double quote; with without_extension
-// set, cut before the extension's dot as ExtensionPart sees it.
-std::string NamePart(std::string_view path, bool without_extension);
+// The path up to and including its last "/"; empty when there is none.
+std::string_view FolderPart(std::string_view path);
 
-// The extension of the name, without its dot; empty when the name has none.
-std::string ExtensionPart(std::string_view path);
+// The name after the last "/"; with without_extension set, cut before the extension's dot.
+std::string_view NamePart(std::string_view path, bool without_extension);
+
+// The extension of the name, without its dot: what follows the name's last dot, unless that dot
+// is the name's first or last character or a blank follows it. Empty when there is none.
+std::string_view ExtensionPart(std::string_view path);
 
 // $HOME (else the passwd entry) with a trailing "/", or "".
 std::string UserHomeFolder();

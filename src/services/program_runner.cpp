@@ -11,6 +11,7 @@
 
 #include <algorithm>
 
+#include "services/fd_io.h"
 #include "services/spawn.h"
 #include "services/unique_fd.h"
 
@@ -261,20 +262,8 @@ std::int32_t ChildOutputAvailable(ChildRecord* record) {
 
 std::int32_t ChildReadOutput(ChildRecord* record, char* buffer, std::int32_t count) {
   if (record == nullptr || !record->output_fd.Valid() || buffer == nullptr || count <= 0) return 0;
-  std::int32_t delivered = 0;
-  while (delivered < count) {
-    ssize_t n = read(record->output_fd.Get(), buffer + delivered,
-                     static_cast<std::size_t>(count - delivered));
-    if (n > 0) {
-      delivered += static_cast<std::int32_t>(n);
-    } else if (n == 0) {
-      record->output_eof = true;
-      break;
-    } else if (errno != EINTR) {
-      break;
-    }
-  }
-  return delivered;
+  return static_cast<std::int32_t>(ReadAll(record->output_fd.Get(), buffer,
+                                           static_cast<std::size_t>(count), &record->output_eof));
 }
 
 void ChildClose(ChildRecord* record) {

@@ -202,25 +202,6 @@ void TerminalConsole::OpenStandardStreams() {
   }
 }
 
-// Writes as much as the console takes without waiting (all of it on a blocking descriptor);
-// -1 when the console has gone away.
-ssize_t TerminalConsole::WriteSome(const char* data, std::size_t length) {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = write(output_fd_.Get(), data + done, length - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && errno == EAGAIN) {
-      break;
-    } else {
-      return -1;
-    }
-  }
-  return static_cast<ssize_t>(done);
-}
-
 void TerminalConsole::SetTitle(const std::string& title) {
   if (mode_ != Mode::kRelay) return;
   const std::string sequence = "\033]0;" + title + "\007";  // xterm's, which the others read

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "services/console.h"
+#include "services/fd_io.h"
 #include "services/terminal_launchers.h"
 #include "services/unique_fd.h"
 
@@ -74,7 +75,11 @@ class TerminalConsole final : public Console {
                     UniqueFd& terminal);
   bool AdoptTerminal(UniqueFd terminal);
   void OpenStandardStreams();
-  ssize_t WriteSome(const char* data, std::size_t length);
+  // As much as the console takes without waiting (all of it on a blocking descriptor); -1 when
+  // the console has gone away.
+  ssize_t WriteSome(const char* data, std::size_t length) {
+    return WriteAll(output_fd_.Get(), {data, length}, WhenFull::kStop);
+  }
   void Flush();
   void ReadRelay();
   void CheckHangUp();

@@ -4,12 +4,12 @@
 #include <cstddef>
 #include <vector>
 
+#include "services/ascii_fold.h"
+
 namespace wendrix {
 namespace {
 
 enum class Token : unsigned char { kLiteral, kStar, kDosStar, kDosQm, kDosDot };
-
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The token of the DOS name matcher that pattern[i] stands for: "*" before a dot (or left at the
 // end of a pattern that ended with a dot) stops before the last dot still ahead of it, "?" may
@@ -101,9 +101,9 @@ class MatchColumns {
         }
         break;
       case Token::kLiteral: {
-        const char literal = Fold(c);
+        const char literal = AsciiLower(c);
         for (std::size_t j = lo; j <= hi && j < n; ++j)
-          if (reach[j] && Fold(name[j]) == literal) set(j + 1);
+          if (reach[j] && AsciiLower(name[j]) == literal) set(j + 1);
         break;
       }
     }

@@ -189,7 +189,7 @@ class FileRequester : public QFileDialog {
     if (!files.isEmpty()) {
       const QFileInfo info(files.first());
       const std::string path = PathFromDialog(files.first());
-      if (!IsFolder(path) && !IsFolder(FolderPart(path))) {
+      if (!IsFolder(path) && !IsFolder(std::string(FolderPart(path)))) {
         QMessageBox box(
             QMessageBox::Warning, windowTitle(),
             tr("%1\nPath does not exist.\nCheck the path and try again.").arg(info.absolutePath()),

@@ -26,27 +26,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
-namespace {
+#include "services/fd_io.h"
 
-void WriteAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, data, length);
-    if (n <= 0) return;
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
-}
-
-void WriteText(int fd, const std::string& text) { WriteAll(fd, text.data(), text.size()); }
-
-}  // namespace
+using wendrix::WriteAll;
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -55,51 +42,54 @@ int main(int argc, char** argv) {
     if (op == "args" || op == "args0") {
       const char end = op == "args" ? '\n' : '\0';
       for (++i; i < argc; ++i) {
-        WriteText(1, argv[i]);
-        WriteAll(1, &end, 1);
+        WriteAll(1, argv[i]);
+        WriteAll(1, {&end, 1});
       }
     } else if (op == "bytes") {
       std::vector<char> chunk(65536);
       for (size_t k = 0; k < chunk.size(); ++k) chunk[k] = static_cast<char>(k & 0xFF);
       for (long count = std::strtol(next().c_str(), nullptr, 10); count > 0; count -= 65536)
-        WriteAll(1, chunk.data(), static_cast<size_t>(std::min<long>(count, 65536)));
+        WriteAll(1, {chunk.data(), static_cast<size_t>(std::min<long>(count, 65536))});
     } else if (op == "text") {
-      WriteText(1, next());
+      WriteAll(1, next());
     } else if (op == "echo") {
-      WriteText(1, next() + "\n");
+      WriteAll(1, next() + "\n");
     } else if (op == "stderr") {
-      WriteText(2, next());
+      WriteAll(2, next());
     } else if (op == "sleep") {
       usleep(static_cast<useconds_t>(std::atol(next().c_str())) * 1000);
     } else if (op == "background") {
       const auto ms = static_cast<useconds_t>(std::atol(next().c_str()));
       const std::string text = next();
       if (fork() == 0) {
+        // Only the output is shared: a test runner waits for whoever holds its streams.
+        dup2(open("/dev/null", O_RDWR), 0);
+        dup2(0, 2);
         usleep(ms * 1000);
-        WriteText(1, text);
+        WriteAll(1, text);
         _exit(0);
       }
     } else if (op == "fds") {
       for (int fd = 0; fd < 1024; ++fd)
-        if (fcntl(fd, F_GETFD) != -1) WriteText(1, std::to_string(fd) + "\n");
+        if (fcntl(fd, F_GETFD) != -1) WriteAll(1, std::to_string(fd) + "\n");
     } else if (op == "isdir") {
       struct stat st {};
       std::string path = next();
-      WriteText(1, stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "yes\n" : "no\n");
+      WriteAll(1, stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "yes\n" : "no\n");
     } else if (op == "line") {
       char c = 0;
-      while (c != '\n' && read(0, &c, 1) == 1) WriteAll(1, &c, 1);
+      while (c != '\n' && read(0, &c, 1) == 1) WriteAll(1, {&c, 1});
     } else if (op == "pgrp") {
-      WriteText(1, getpgrp() == getpid() ? "own\n" : "same\n");
+      WriteAll(1, getpgrp() == getpid() ? "own\n" : "same\n");
     } else if (op == "signals") {
       struct sigaction action {};
       sigaction(SIGPIPE, nullptr, &action);
-      WriteText(1, action.sa_handler == SIG_IGN ? "pipe ignored\n" : "pipe default\n");
+      WriteAll(1, action.sa_handler == SIG_IGN ? "pipe ignored\n" : "pipe default\n");
       sigset_t mask;
       sigprocmask(SIG_SETMASK, nullptr, &mask);
       bool any = false;
       for (int sig = 1; sig < 32; ++sig) any = any || sigismember(&mask, sig) == 1;
-      WriteText(1, any ? "mask set\n" : "mask empty\n");
+      WriteAll(1, any ? "mask set\n" : "mask empty\n");
     } else if (op == "ignore") {
       signal(SIGINT, SIG_IGN);
       signal(SIGHUP, SIG_IGN);
@@ -109,15 +99,15 @@ int main(int argc, char** argv) {
       struct sigaction count {};
       count.sa_handler = [](int) { interrupts = interrupts + 1; };
       sigaction(SIGINT, &count, nullptr);
-      WriteText(1, "started\n");
+      WriteAll(1, "started\n");
       timespec left{0, 0};
       const long ms = std::atol(next().c_str());
       timespec wait{ms / 1000, (ms % 1000) * 1000000};
       while (nanosleep(&wait, &left) != 0 && errno == EINTR) wait = left;
-      WriteText(1, "interrupts " + std::to_string(interrupts) + "\n");
+      WriteAll(1, "interrupts " + std::to_string(interrupts) + "\n");
     } else if (op == "touch") {
       const int fd = open(next().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      WriteText(fd, "made");
+      WriteAll(fd, "made");
       close(fd);
     } else if (op == "waitfor") {
       const std::string path = next();
@@ -127,9 +117,9 @@ int main(int argc, char** argv) {
     } else if (op == "stdin") {
       char target[4096];
       const ssize_t n = readlink("/proc/self/fd/0", target, sizeof target - 1);
-      WriteText(1, std::string(target, n > 0 ? static_cast<size_t>(n) : 0) + "\n");
+      WriteAll(1, std::string(target, n > 0 ? static_cast<size_t>(n) : 0) + "\n");
     } else {
-      WriteText(2, "wendrix-test-child: unknown operation " + op + "\n");
+      WriteAll(2, "wendrix-test-child: unknown operation " + op + "\n");
       return 2;
     }
   }

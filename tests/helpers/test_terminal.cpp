@@ -6,7 +6,6 @@
 //   wait TEXT   hold the following commands until TEXT has been received (after the last match)
 //   type TEXT   type TEXT into the terminal (\xHH escapes: Ctrl+C is \x03, Ctrl+S \x13)
 //   sleep MS    hold the following commands for MS milliseconds
-//   noecho      stop echoing what is typed
 //   close       close the terminal (the session gets a hang-up), as a window's close box does
 // Like a real emulator it ends when COMMAND ends or the terminal is closed; then RECORD.done is
 // written. RECORD.fds gets the descriptors it was started with, one a line: whoever launched it
@@ -16,24 +15,18 @@
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <string>
 
-namespace {
+#include "services/fd_io.h"
 
-void WriteAll(int fd, const char* data, std::size_t length) {
-  for (ssize_t n; length > 0 && (n = write(fd, data, length)) > 0; data += n) length -= n;
-}
-
-}  // namespace
+using wendrix::WriteAll;
 
 int main(int argc, char** argv) {
   if (argc < 4) return 2;
@@ -64,14 +57,13 @@ int main(int argc, char** argv) {
   std::string seen, control_buffer;
   std::size_t wait_from = 0;
   std::deque<std::string> commands;
-  std::chrono::steady_clock::time_point sleep_until{};  // the epoch while not sleeping
   bool ended = false;
 
   auto take_output = [&]() -> bool {  // false once no one holds the pty's other side
     char buffer[65536];
     ssize_t n;
     for (; (n = read(master, buffer, sizeof buffer)) > 0; seen.append(buffer, n))
-      WriteAll(record, buffer, static_cast<std::size_t>(n));
+      WriteAll(record, {buffer, static_cast<std::size_t>(n)});
     return n < 0 && errno == EAGAIN;
   };
 
@@ -87,19 +79,10 @@ int main(int argc, char** argv) {
         const std::size_t at = seen.find(arg, wait_from);
         if (at == std::string::npos) break;
         wait_from = at + arg.size();
-      } else if (verb == "sleep") {
-        const auto now = std::chrono::steady_clock::now();
-        if (sleep_until == decltype(sleep_until){})
-          sleep_until = now + std::chrono::milliseconds(std::atol(arg.c_str()));
-        if (now < sleep_until) break;
-        sleep_until = {};
+      } else if (verb == "sleep") {  // output waits meanwhile: a pty holds a few KiB
+        usleep(static_cast<useconds_t>(std::atol(arg.c_str())) * 1000);
       } else if (verb == "type") {
-        WriteAll(master, arg.data(), arg.size());
-      } else if (verb == "noecho") {
-        termios modes{};
-        tcgetattr(master, &modes);
-        modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(master, TCSANOW, &modes);
+        WriteAll(master, arg);
       } else if (verb == "close") {  // what was shown before is taken below
         ended = true;
         break;

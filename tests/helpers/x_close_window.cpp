@@ -3,19 +3,11 @@
 //   x-close-window WINDOW_ID
 #include <X11/Xlib.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: x-close-window WINDOW_ID\n");
-    return 2;
-  }
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
-    std::fprintf(stderr, "x-close-window: cannot open the display\n");
-    return 1;
-  }
+  Display* display = argc == 2 ? XOpenDisplay(nullptr) : nullptr;
+  if (display == nullptr) return 1;
   const Window window = std::strtoul(argv[1], nullptr, 0);
   XEvent event{};
   event.xclient.type = ClientMessage;

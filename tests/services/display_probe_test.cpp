@@ -65,17 +65,18 @@ TEST(ChooseDisplay, ProbesRealSocketsByFileAndAbstractName) {
   testing::TempDir dir;
   const std::string path = dir / "socket";
   const std::string abstract = "wendrix-probe-test-" + std::to_string(getpid());
-  int file_fd = socket(AF_UNIX, SOCK_STREAM, 0), abstract_fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, path.c_str());
-  ASSERT_EQ(bind(file_fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  sockaddr_un hidden{};
-  hidden.sun_family = AF_UNIX;
-  std::memcpy(hidden.sun_path + 1, abstract.data(), abstract.size());
-  ASSERT_EQ(bind(abstract_fd, reinterpret_cast<sockaddr*>(&hidden),
-                 offsetof(sockaddr_un, sun_path) + 1 + abstract.size()),
-            0);
+  // A socket bound at name (in the abstract namespace after a leading NUL).
+  auto bound = [](const std::string& name, bool hidden) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + hidden, name.data(), name.size());
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address),
+                   offsetof(sockaddr_un, sun_path) + hidden + name.size()),
+              0);
+    return fd;
+  };
+  const int file_fd = bound(path, false), abstract_fd = bound(abstract, true);
   EXPECT_FALSE(UnixSocketAccepts(path, false)) << "bound but not listening";
   listen(file_fd, 1);
   listen(abstract_fd, 1);

@@ -10,19 +10,21 @@
 namespace wendrix {
 namespace {
 
-TEST(PathHelpers, FolderNameExtensionAndTempFolder) {
+TEST(PathHelpers, PartsOfAPathAndTheTempFolder) {
   struct Case {
-    const char *path, *folder, *name, *stem, *extension;
+    const char *path, *folder, *stem, *extension;
   };
   const Case cases[] = {
-      {"C:/data/archive.tar.gz", "C:/data/", "archive.tar.gz", "archive.tar", "gz"},
-      {"C:\\data\\sub\\", "C:\\data\\sub\\", "", "", ""},
-      {"\"C:\\my dir\\y.txt\" -x", "C:\\my dir\\", "y.txt", "y", ""},
-      {"a|b\\c.d", "", "c.d", "c", "d"},  // the folder scan stops at "|"
+      {"/d/archive.tar.gz", "/d/", "archive.tar", "gz"},
+      {"/d/sub/", "/d/sub/", "", ""},
+      {"/my.d/.profile", "/my.d/", ".profile", ""},
+      {"name.", "", "name.", ""},
+      {"/d/old.file copy", "/d/", "old.file copy", ""},
+      {"a\\b|c\"d.e", "", "a\\b|c\"d", "e"},  // only "/" separates
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FolderPart(c.path), c.folder) << c.path;
-    EXPECT_EQ(NamePart(c.path, false), c.name) << c.path;
+    EXPECT_EQ(std::string(FolderPart(c.path)) + std::string(NamePart(c.path, false)), c.path);
     EXPECT_EQ(NamePart(c.path, true), c.stem) << c.path;
     EXPECT_EQ(ExtensionPart(c.path), c.extension) << c.path;
   }

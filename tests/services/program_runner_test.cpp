@@ -4,18 +4,20 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "test_support.h"
 
 namespace wendrix {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::TestChild;
 
 constexpr std::uint32_t kSystemFlags = ChildKeep | ChildPipeOutput;
@@ -32,48 +34,47 @@ std::string Drain(ChildHandle child) {
     std::string piece(static_cast<std::size_t>(ChildOutputAvailable(record)), '\0');
     pollfd end{ChildEndDescriptor(record), POLLIN, 0};
     if (piece.empty()) poll(&end, end.fd >= 0 ? 1 : 0, 10);
-    out.append(
-        piece, 0,
-        ChildReadOutput(record, piece.data(), piece.size()));  // a failed read (-1) shows as zeros
+    out.append(piece, 0, ChildReadOutput(record, piece.data(), piece.size()));
   }
   return out;
 }
 
-// True while an ended child of ours waits to be reaped (peeked at, not reaped).
-bool HasZombie() {
-  siginfo_t info{};
-  return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
-}
-
 TEST(ProgramRunner, ProgramsThatCannotStartGiveNothingSayWhyAndWriteNothing) {
   testing::TempDir dir;
-  testing::WriteFile(dir / "plain", "#!/bin/sh\necho no\n");  // not executable
-  fs::create_directory(dir / "folder");
+  // On PATH: a file that is not executable, and programs that only a name without "/" may find.
+  std::filesystem::create_directory(dir / "bin");
+  for (const char* name : {"plain", "tool.sh", "bin/tool"}) {
+    testing::WriteFile(dir / name, "#!/bin/sh\necho found\n");
+    if (name != std::string("plain")) chmod((dir / name).c_str(), 0755);
+  }
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (path + ":" + dir.Path()).c_str(), 1);
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
-  const struct {
-    std::string program;
-    std::string folder;
-    int why;
-  } cases[] = {
+  // The program, the folder to start in, and why it cannot start; "./tool.sh" and "bin/tool"
+  // name files of the current folder, not of PATH.
+  const std::tuple<std::string, std::string, int> cases[] = {
       {dir / "plain", "", EACCES},
-      {dir / "folder", "", EACCES},
+      {dir / "bin", "", EACCES},
+      {"plain", "", EACCES},
       {dir / "missing", "", ENOENT},
       {"no-such-program", "", ENOENT},
       {"", "", ENOENT},
+      {"./tool.sh", "", ENOENT},
+      {"bin/tool", "", ENOENT},
       {TestChild(), dir / "missing", ENOENT},
   };
-  for (const auto& c : cases) {
+  for (const auto& [program, folder, why] : cases) {
     errno = 0;
     bool started = true;
-    EXPECT_FALSE(ChildStart(c.program, {"text", "x"}, c.folder, kSystemFlags, &started))
-        << c.program;
-    EXPECT_EQ(errno, c.why) << c.program << " in " << c.folder;
-    EXPECT_FALSE(started) << c.program;
+    EXPECT_FALSE(ChildStart(program, {"x"}, folder, kSystemFlags, &started)) << program;
+    EXPECT_EQ(errno, why) << program << " in " << folder;
+    EXPECT_FALSE(started) << program;
   }
+  setenv("PATH", path.c_str(), 1);
   const std::string out = ::testing::internal::GetCapturedStdout();
   EXPECT_EQ(out + ::testing::internal::GetCapturedStderr(), "");
-  EXPECT_FALSE(HasZombie());
+  EXPECT_FALSE(testing::HasZombieChild());
 }
 
 TEST(ProgramRunner, OutputLeftByAnEndedChildCountsAsRunning) {
@@ -95,11 +96,12 @@ TEST(ProgramRunner, OutputLeftByAnEndedChildCountsAsRunning) {
 
 // Sharing the console's input and error stream: the terminal console's tests.
 TEST(ProgramRunner, ChildGetsNoOtherDescriptorsNorBlockedSignalsAndIsReaped) {
-  ChildHandle child = Start({"sleep", "300"});
+  ChildHandle child = Start({"sleep", "60000"});
   const int pid = ChildProcessId(child.get());
+  ASSERT_GT(pid, 0);  // never kill(-1)
   EXPECT_EQ(ChildExitStatus(child.get()), std::nullopt);
   child.reset();  // still running: it goes on, and is reaped once it ends
-  EXPECT_EQ(kill(pid, 0), 0);
+  EXPECT_EQ(kill(pid, SIGKILL), 0);
   const int leaky = open("/dev/null", O_RDONLY);  // not close-on-exec, as a library might leave
   // The program ignores SIGPIPE and may block signals; its children must not inherit that.
   signal(SIGPIPE, SIG_IGN);
@@ -110,7 +112,7 @@ TEST(ProgramRunner, ChildGetsNoOtherDescriptorsNorBlockedSignalsAndIsReaped) {
   EXPECT_EQ(Drain(Start({"pgrp", "signals", "fds"}, {.stdio = {leaky, -1, true}})),
             "own\npipe default\nmask empty\n0\n1\n2\n");
   close(leaky);
-  EXPECT_TRUE(testing::WaitUntil([&] { return kill(pid, 0) != 0 && !HasZombie(); }));
+  EXPECT_TRUE(testing::WaitUntil([&] { return kill(pid, 0) != 0 && !testing::HasZombieChild(); }));
 }
 
 }  // namespace

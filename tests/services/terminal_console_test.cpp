@@ -4,12 +4,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -69,71 +69,55 @@ JobOutcome RunOn(Console& console, const std::string& folder, const std::string&
 
 TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreezeLosesNothing) {
   FakeTerminal terminal({"a.txt"});
+  const testing::TempDir runtime;  // where the socket's private folder goes
+  setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
   const std::string starts = terminal.dir / "starts";
   TerminalConsoleOptions options = Through(terminal);
-  // Two launchers that fail, then one that counts the emulator's starts and becomes it.
+  // Two launchers that fail, then one that notes its pid at each start and becomes the emulator.
   options.launchers = {{"wendrix-no-such-terminal", {}},
                        {"false", {}},
                        {"/bin/sh",
-                        {"-c", "echo started >> \"$0\"; exec \"$@\"", starts, WENDRIX_TEST_TERMINAL,
+                        {"-c", "echo $$ >> \"$0\"; exec \"$@\"", starts, WENDRIX_TEST_TERMINAL,
                          terminal.record, terminal.control}}};
-  // A line typed at the prompt. Then Ctrl+S, the line the command waits for before it writes
-  // 1 MiB, and a second later Ctrl+Q.
-  terminal.Do(
-      "wait name? \ntype Ann\\x0a\nwait own\nnoecho\nwait started\ntype \\x13\n"
-      "type \\x0a\nsleep 1000\ntype \\x11\n");
+  // A line typed at the prompt. Then Ctrl+S, and the line the command waits for before it
+  // writes 512 KiB; Ctrl+Q once the run has ended with the terminal still frozen.
+  terminal.Do("wait name? \ntype Ann\\x0a\nwait started\ntype \\x13\ntype \\x0a\n");
   const std::string bytes = "CR\rLF\nCRLF\r\nUTF-8 \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 ";
   std::size_t held_back = 0;
   {
     TerminalConsole console(options);
     ASSERT_EQ(console.Open(), 1);
     ASSERT_EQ(console.mode(), TerminalConsole::Mode::kRelay);
+    EXPECT_TRUE(std::filesystem::is_empty(runtime.Path())) << "the socket's folder is left";
     ASSERT_EQ(console.Write(bytes.data(), bytes.size()), static_cast<std::int64_t>(bytes.size()));
     EXPECT_EQ(RunOn(console, terminal.dir.Path(), "stderr \"name? \" line pgrp text %n"),
               JobOutcome::kFinished);
-    EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text started line bytes 1048576 text end-%n"),
+    EXPECT_EQ(RunOn(console, terminal.dir.Path(), "text started line bytes 524288 text end-%n"),
               JobOutcome::kFinished);
     held_back = console.Pending();  // the run ended while the terminal was still frozen
-    // Waits as the window does while idle, until what the console kept is delivered.
-    testing::WaitUntil([&] {
-      std::vector<pollfd> fds;
-      console.AddWaitDescriptors(fds);
-      for (int fd : console.IdleWatchDescriptors()) fds.push_back({fd, POLLIN, 0});
-      poll(fds.data(), fds.size(), 100);
-      return console.CheckIdle() != ConsoleState::kOpen || console.Pending() == 0;
-    });
+    terminal.Do("type \\x11\n");
+    // Looks as the window does while idle, until what the console kept is delivered.
+    testing::WaitUntil(
+        [&] { return console.CheckIdle() != ConsoleState::kOpen || console.Pending() == 0; });
     EXPECT_EQ(console.CheckIdle(), ConsoleState::kOpen);
   }
   EXPECT_GT(held_back, 0u);
-  std::string pattern(1 << 20, '\0');  // what "bytes" writes
+  std::string pattern(1 << 19, '\0');  // what "bytes" writes
   for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>(i & 0xFF);
   ASSERT_TRUE(terminal.Ended()) << "the window outlived the console";
-  // The prompt on stderr, the echo of the typed line, the line copied from the pipe; a process
-  // group of its own for the interrupt to reach.
+  // The prompt on stderr, the echo of a typed line before the line copied from the pipe; a
+  // process group of its own for the interrupt to reach.
   EXPECT_TRUE(ReadFile(terminal.record) ==
               kConsoleTitle +
-                  OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n" + pattern + "end-a"));
-  EXPECT_EQ(ReadFile(starts), "started\n");
+                  OnScreen(bytes + "name? Ann\nAnn\nown\nastarted\n\n" + pattern + "end-a"));
+  const std::string launches = ReadFile(starts);  // once: no second window
+  ASSERT_EQ(std::count(launches.begin(), launches.end(), '\n'), 1) << launches;
+  const pid_t launcher = std::stoi(launches);
+  ASSERT_GT(launcher, 0);  // never kill(-1)
+  // The launcher that became the emulator has ended with it, and was reaped.
+  EXPECT_TRUE(testing::WaitUntil([&] { return kill(launcher, 0) != 0; }, 10000));
   // The emulator, and so the relay, inherits nothing: a leaked socket would keep it open.
   EXPECT_EQ(ReadFile(terminal.record + ".fds"), "0\n1\n2\n");
-}
-
-TEST(TerminalConsoleEnding, ClosingTheWindowDuringACommandStopsTheRunAndTheCommandsOwnChildren) {
-  FakeTerminal terminal({"a.txt", "b.txt"});
-  terminal.Do("wait started-a\nclose\n");
-  TerminalConsole console(Through(terminal));
-  // The command leaves a child of its own behind, named by the folder (unique to this test),
-  // that would write a minute later.
-  const std::string marker = "grandchild-" + terminal.dir.Path();
-  EXPECT_EQ(RunOn(console, terminal.dir.Path(),
-                  "background 60000 " + marker + " text started-%n sleep 30000 text finished-%n"),
-            JobOutcome::kConsoleEnded);
-  EXPECT_EQ(console.Service(), ConsoleState::kClosed);
-  EXPECT_EQ(console.Write("x", 1), 0);
-  ASSERT_TRUE(terminal.Ended());
-  // Neither "finished-a" nor "started-b".
-  EXPECT_EQ(ReadFile(terminal.record), kConsoleTitle + std::string("started-a"));
-  EXPECT_FALSE(testing::LiveProcessHolding(marker, "cmdline")) << "the child outlived the run";
 }
 
 TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTellsOnce) {
@@ -168,18 +152,25 @@ TEST(TerminalConsoleOpening, WaitingForARelayThatNeverCallsLetsTheWindowInAndTel
 }
 
 // The console as chosen by a program whose controlling terminal is a test-held pty, in the
-// foreground of that terminal or in the background (another process group in the foreground).
-// The program runs in a child of the test; it writes what it found to a file.
-TEST(TerminalConsoleOwnTerminal, IsUsedOnlyInTheForegroundAndLeavesItsFlagsAlone) {
+// foreground of that terminal or in the background (another process group in the foreground),
+// ended during the first command by Ctrl+C in the foreground or by closing the relay's window.
+// The program runs in a child of the test and writes to a file what it found, then whether it
+// sees its console gone with SIGHUP ignored, as when a terminal multiplexer's pane closes.
+TEST(TerminalConsoleEnding, CtrlCOrAClosedWindowStopsTheRunAndTheCommandsOwnChildren) {
   for (const bool foreground : {true, false}) {
     SCOPED_TRACE(foreground ? "foreground" : "background");
-    FakeTerminal terminal({"a.txt"});
+    FakeTerminal terminal({"a.txt", "b.txt"});
     const std::string result = terminal.dir / "result";
+    // The command leaves a child behind, named by the folder (unique to this case), that would
+    // write a minute later.
+    const std::string marker = "grandchild-" + terminal.dir.Path();
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     fcntl(master, F_SETFL, O_NONBLOCK);
     const pid_t program = fork();
+    ASSERT_GE(program, 0);  // never kill(-1)
     if (program == 0) {
+      close(master);
       setsid();
       ioctl(slave, TIOCSCTTY, 0);
       pid_t other = -1;
@@ -197,50 +188,53 @@ TEST(TerminalConsoleOwnTerminal, IsUsedOnlyInTheForegroundAndLeavesItsFlagsAlone
       options.own_output = slave;
       TerminalConsole console(options);
       // "line" reads the console: on the terminal of the background it would stop us all.
-      const JobOutcome outcome = RunOn(console, terminal.dir.Path(), "line text %n");
-      std::ofstream(result) << static_cast<int>(console.mode()) << " "
-                            << (outcome == JobOutcome::kFinished) << " "
-                            << (fcntl(slave, F_GETFL) & O_NONBLOCK);
+      const JobOutcome outcome = RunOn(
+          console, terminal.dir.Path(),
+          "pgrp line background 60000 " + marker + " text started-%n sleep 30000 text finished-%n");
+      signal(SIGHUP, SIG_IGN);
+      std::ofstream(result) << static_cast<int>(console.mode()) << " " << static_cast<int>(outcome)
+                            << " " << (fcntl(slave, F_GETFL) & O_NONBLOCK) << std::flush;
+      const bool seen =
+          testing::WaitUntil([&] { return console.CheckIdle() == ConsoleState::kClosed; }, 20000);
+      std::ofstream(result, std::ios::app)
+          << (seen ? " closed " : " open ") << console.Write("x", 1);
       if (other > 0) kill(other, SIGKILL);
       _exit(0);
     }
     close(slave);
-    // The line the command waits for, typed in whichever terminal is the console.
-    terminal.Do("type \\x0a\n");
-    if (foreground) (void)!write(master, "\n", 1);
-    const bool done = testing::WaitUntil([&] {
-      char buffer[256];
-      while (read(master, buffer, sizeof buffer) > 0) {
-      }
-      return !ReadFile(result).empty();
-    });
-    if (!done) kill(program, SIGKILL);
+    std::string screen;  // of the test's terminal
+    auto shows = [&](const char* text) {
+      return testing::WaitUntil([&] {
+        char buffer[256];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
+        return *text == '\0' ? !ReadFile(result).empty() : screen.find(text) != std::string::npos;
+      });
+    };
+    // The line the command waits for, then the end, in whichever terminal is the console.
+    if (foreground) {
+      shows("same");
+      (void)!write(master, "\n", 1);
+      shows("started-a");
+      (void)!write(master, "\x03", 1);
+    } else {
+      terminal.Do("wait own\ntype \\x0a\nwait started-a\nclose\n");
+    }
+    if (!shows("")) kill(program, SIGKILL);  // the result
+    close(master);                           // the hang-up of our own terminal
     waitpid(program, nullptr, 0);
     const TerminalConsole::Mode expected =
         foreground ? TerminalConsole::Mode::kOwnTerminal : TerminalConsole::Mode::kRelay;
-    EXPECT_EQ(ReadFile(result), std::to_string(static_cast<int>(expected)) + " 1 0")
-        << "mode, finished, non-blocking mode leaked";
-    close(master);
+    EXPECT_EQ(ReadFile(result), std::to_string(static_cast<int>(expected)) + " 1 0 closed 0")
+        << "mode, run ended, non-blocking mode leaked, end seen, a write taken after it";
+    // Children stay in our group on our own terminal: in a group of their own, reading it would
+    // stop them. Nothing after "started-a": neither "finished-a" nor "started-b".
+    // The relay's window shows its title first.
+    if (!foreground) screen = ReadFile(terminal.record);
+    EXPECT_EQ(screen.substr(0, screen.rfind('-') + 2),
+              std::string(foreground ? "same" : kConsoleTitle + std::string("own")) +
+                  "\r\n\r\n\r\nstarted-a");
+    EXPECT_FALSE(testing::LiveProcessHolding(marker, "cmdline")) << "the child outlived the run";
   }
-}
-
-// The whole program on a terminal it was started from: the driver runs one job with the test
-// terminal as its controlling terminal.
-TEST(TerminalConsoleOwnTerminal, CtrlCInterruptsTheCommandAndEndsTheRun) {
-  FakeTerminal terminal({"a.txt", "b.txt"});
-  const std::string root = terminal.dir.Path(), result = terminal.dir / "result";
-  const std::string line = std::string(WENDRIX_TEST_TERMINAL) + " " + terminal.record + " " +
-                           terminal.control + " " WENDRIX_TEST_CONSOLE_DRIVER " " + result + " " +
-                           root + " " + testing::TestChild() +
-                           " 'pgrp text started-%n sleep 30000 text finished-%n' &";
-  ASSERT_EQ(std::system(line.c_str()), 0);
-  terminal.Do("wait started-a\ntype \\x03\n");
-  ASSERT_TRUE(terminal.Ended());
-  EXPECT_EQ(ReadFile(result), "console-ended");
-  // Children stay in our group: in a group of their own, reading the terminal would stop them.
-  // Nothing after "started-a": neither "finished-a" nor "started-b".
-  const std::string screen = ReadFile(terminal.record);  // "^C" may be echoed after the last
-  EXPECT_EQ(screen.substr(0, screen.rfind('-') + 2), "same\r\nstarted-a");
 }
 
 }  // namespace

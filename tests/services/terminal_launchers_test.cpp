@@ -1,5 +1,5 @@
-// The terminal emulators as the console starts them: every emulator of the list, played by a
-// script of the same name on PATH that records the arguments it was given.
+// The terminal emulators as the console starts them, each played by a script of the same name
+// on PATH that records the arguments it was given.
 #include "services/terminal_launchers.h"
 
 #include <gtest/gtest.h>
@@ -8,14 +8,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 
 #include "test_support.h"
 
 namespace wendrix {
 namespace {
-
-using testing::ReadFile;
 
 // Blanks and a quote, so that a path split or left unquoted shows.
 const std::string kRelay = "/opt/my apps/wendrix-console";
@@ -32,58 +29,37 @@ std::string ShellSplit(const std::string& word) {
   return output;
 }
 
-TEST(TerminalLaunchers, EachEmulatorGetsTheRelayAndTheSocketItsOwnWayAndOnlyWhenInstalled) {
-  const std::string one_word = ShellQuote(kRelay) + " " + ShellQuote(kSocket);
-  // The arguments after the program, as each emulator documents taking a command.
-  const std::map<std::string, std::vector<std::string>> expected = {
-      {"x-terminal-emulator", {"-e", kRelay, kSocket}},
-      {"xterm", {"-e", kRelay, kSocket}},
-      {"gnome-terminal", {"--", kRelay, kSocket}},
-      {"konsole", {"-e", kRelay, kSocket}},
-      {"xfce4-terminal", {"-x", kRelay, kSocket}},
-      {"kitty", {kRelay, kSocket}},
-      {"alacritty", {"-e", kRelay, kSocket}},
-      {"foot", {kRelay, kSocket}},
-      {"ptyxis", {"--", kRelay, kSocket}},
-      {"kgx", {"--", kRelay, kSocket}},
-      {"tilix", {"-e", one_word}},
-      {"terminator", {"-x", kRelay, kSocket}},
-      {"lxterminal", {"-e", one_word}},
-      {"mate-terminal", {"-x", kRelay, kSocket}},
-      {"qterminal", {"-e", kRelay, kSocket}},
-      {"wezterm", {"start", "--", kRelay, kSocket}},
-  };
+// Every emulator ends its arguments with the command: the relay and the socket whole, as two
+// arguments or as one word that the emulator splits as a shell does; only what it takes before
+// the command differs. Debian guarantees x-terminal-emulator and its "-e": it comes first.
+TEST(TerminalLaunchers, EveryEmulatorIsGivenTheRelayAndTheSocketWholeAndOnlyWhenInstalled) {
   unsetenv("WENDRIX_TERMINAL");
   const std::vector<TerminalLauncher> launchers = DefaultTerminalLaunchers();
-  ASSERT_EQ(launchers.size(), expected.size());
-  EXPECT_EQ(launchers.front().program, "x-terminal-emulator");  // the one Debian guarantees
+  ASSERT_GT(launchers.size(), 1u);
+  // The alert when none opened a window names every one tried.
   const std::string alert = NoConsoleWindowText(launchers);
   EXPECT_NE(alert.find("Install xterm"), std::string::npos) << alert;
-
   testing::TempDir bin;
   setenv("PATH", bin.Path().c_str(), 1);  // the only test of this program: no need to restore it
+  std::string first;
   for (const TerminalLauncher& launcher : launchers) {
     SCOPED_TRACE(launcher.program);
     EXPECT_NE(alert.find(" " + launcher.program + (&launcher == &launchers.back() ? "." : ",")),
               std::string::npos);
-    ASSERT_EQ(expected.count(launcher.program), 1u);
     const std::string script = bin / launcher.program;
-    testing::WriteFile(script,
-                       "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >\"$0.args\"\n");
+    testing::WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$0.args\"\n");
     chmod(script.c_str(), 0755);
-
     const pid_t pid = StartTerminalLauncher(launcher, kRelay, kSocket);
     ASSERT_GT(pid, 0);
     ASSERT_EQ(waitpid(pid, nullptr, 0), pid);
-    const std::vector<std::string>& args = expected.at(launcher.program);
-    std::string lines;
-    for (const std::string& arg : args) lines += arg + "\n";
-    EXPECT_EQ(ReadFile(script + ".args"), lines);
-    // The one word comes apart, as the emulator splits it, into exactly the two paths.
-    if (launcher.command_as_one_word) {
-      EXPECT_EQ(ShellSplit(args.back()), kRelay + "\n" + kSocket + "\n");
-    }
+    const std::string args = testing::ReadFile(script + ".args");
+    if (first.empty()) first = launcher.program + " " + args;
+    const std::string command = kRelay + "\n" + kSocket + "\n";
+    if (args == command || args.ends_with("\n" + command)) continue;
+    const std::string last = args.substr(args.rfind('\n', args.size() - 2) + 1);
+    EXPECT_EQ(ShellSplit(last.substr(0, last.size() - 1)), command) << args;
   }
+  EXPECT_EQ(first, "x-terminal-emulator -e\n" + kRelay + "\n" + kSocket + "\n");
   EXPECT_EQ(StartTerminalLauncher({"no-such-terminal", {"--"}}, kRelay, kSocket), -1);
 }
 

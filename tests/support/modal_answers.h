@@ -2,8 +2,11 @@
 // each showed. Lives for one test.
 #pragma once
 
+#include <QTest>
 #include <optional>
 #include <string>
+
+#include "ui/requesters.h"
 
 class QWidget;
 
@@ -11,8 +14,28 @@ namespace wendrix::testing {
 
 class ModalAnswers {
  public:
-  ModalAnswers();   // puts itself in as the modal observer
-  ~ModalAnswers();  // and takes itself out
+  // Puts itself in as the modal observer, and takes itself out at the end.
+  ModalAnswers() {
+    SetModalObserver([this](OpenRequester& open) {
+      owner = open.Owner();
+      if (open.kind() == OpenRequester::Kind::kMessage) {
+        message = open.Title() + ": " + open.Text();
+        open.Accept();
+        return;
+      }
+      std::string names;
+      (void)QTest::qWaitFor([&] {
+        names.clear();
+        for (const std::string& name : open.Listed()) names += (names.empty() ? "" : " ") + name;
+        return listed.empty() || names == listed;
+      });
+      requester = open.Title() + "|" + open.Folder() + "|" + open.Name() + "|" + open.Filter() +
+                  "|" + (listed.empty() ? "" : names);
+      // A refused name leaves the requester open: then it is cancelled.
+      if (!answer || !open.Accept(*answer)) open.Cancel();
+    });
+  }
+  ~ModalAnswers() { SetModalObserver({}); }
   ModalAnswers(const ModalAnswers&) = delete;
   ModalAnswers& operator=(const ModalAnswers&) = delete;
 

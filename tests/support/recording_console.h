@@ -13,17 +13,29 @@ namespace wendrix::testing {
 
 class RecordingConsole : public Console {
  public:
-  int Open() override;
-  std::int64_t Write(const char* data, std::size_t length) override;
-  ConsoleState Service() override;
+  int Open() override {
+    ++opens;
+    return 1;
+  }
+  std::int64_t Write(const char* data, std::size_t length) override {
+    pieces.push_back(length);
+    bytes.append(data, length);
+    return static_cast<std::int64_t>(length);
+  }
+  ConsoleState Service() override { return state ? state() : ConsoleState::kOpen; }
 
   // Forgets what was written; the state function stays.
-  void Clear();
+  void Clear() {
+    bytes.clear();
+    pieces.clear();
+  }
   // Ends in `end` once something was written (the child has shown that it is ready).
-  void EndOnceWritten(ConsoleState end);
+  void EndOnceWritten(ConsoleState end) {
+    state = [this, end] { return bytes.empty() ? ConsoleState::kOpen : end; };
+  }
 
-  std::string bytes;                  // everything written, in order
-  std::vector<std::size_t> pieces;    // the length of each write
+  std::string bytes;                // everything written, in order
+  std::vector<std::size_t> pieces;  // the length of each write
   int opens = 0;
   // What Service answers; kOpen without one.
   std::function<ConsoleState()> state;
