@@ -351,12 +351,13 @@ TEST_F(DesktopProgramTest, InterruptingOrClosingTheConsoleEndsInOrder) {
 }
 
 // The real terminal emulator: the output shows in its window (a screenshot is left in the build
-// folder to look at), and killing that window ends the program in order.
+// folder to look at), whose title tells what the run did, and killing that window ends the
+// program in order.
 TEST_F(DesktopProgramTest, OutputShowsInARealTerminalWhoseEndEndsTheProgram) {
   ASSERT_NO_FATAL_FAILURE(
       Start("args \"Wendrix console:\" %n.%e", "xterm -geometry 80x24+0+0 -e", "*.txt"));
   Click(kStartX, kStartY);
-  const std::string terminal = FindWindow("^Wendrix console$");
+  const std::string terminal = FindWindow("^Wendrix console - 2 commands, 0 failed$");
   ASSERT_FALSE(terminal.empty());
   usleep(500'000);
   X("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");
