@@ -22,8 +22,10 @@ test=(
   # the shells whose completions the tests try, the manual page checker, the examples test
   zsh fish man-db python3
   rsync hyperfine findutils procps time
-  # peers of wendrix-run in bench/run_cli_bench.sh only; no test needs them
-  fd-find parallel
+  # a dry run's job file run over SSH by GNU parallel (tests/app/jobfile_over_ssh_test.sh)
+  parallel openssh-server openssh-client
+  # a peer of wendrix-run in bench/run_cli_bench.sh only
+  fd-find
 )
 package=(
   dpkg-dev debhelper lintian appstream desktop-file-utils

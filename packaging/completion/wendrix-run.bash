@@ -19,13 +19,13 @@ _wendrix_run() {
         --command)
             mapfile -t COMPREPLY < <(compgen -c -- "$cur")
             ;;
-        --save)
+        --save | --joblog)
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;
-        -j | --jobs)
+        -j | --jobs | --max-depth)
             mapfile -t COMPREPLY < <(compgen -W "0 1 2 4 8" -- "$cur")
             ;;
-        --search | --parameters)
+        --search | --parameters | --exclude | --creates)
             COMPREPLY=()
             ;;
         *)
@@ -34,6 +34,7 @@ _wendrix_run() {
             elif [[ $cur == -* ]]; then
                 mapfile -t COMPREPLY < <(compgen -W "--path --search --command --parameters
                     --destination --files --no-files --folders --no-folders -j --jobs
+                    --exclude --max-depth --creates --joblog --resume --retry-failed --tag
                     --fail-fast --progress --dry-run --save -h --help --version" -- "$cur")
                 return
             else

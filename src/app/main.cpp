@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "console_title.h"
+#include "services/clock.h"
 #include "services/display_probe.h"
 #include "services/shutdown_signals.h"
 #include "services/terminal_console.h"
@@ -199,7 +201,17 @@ int main(int argc, char** argv) {
   });
 
   std::unique_ptr<TerminalConsole> console = MakeConsole();
-  JobHooks hooks{console.get(), [] { ProcessWindowWithoutInput(); }};
+  ConsoleTitle title([&console](const std::string& text) { console->SetTitle(text); });
+  JobHooks hooks{console.get(), [&title] {
+                   title.Idle(NowMs());
+                   ProcessWindowWithoutInput();
+                 }};
+  hooks.command_starting = [&title](const std::string& full_path, const std::vector<std::string>&) {
+    title.Starting(full_path, NowMs());
+  };
+  hooks.command_ended = [&title](const std::string&, const CommandOutcome& outcome) {
+    title.Ended(outcome);
+  };
   // Watching from before the load: a signal while its message box is shown ends the program.
   ConsoleWatch watch(*console);
   LoadSettingsAtStart(window, default_settings_path);
@@ -210,6 +222,7 @@ int main(int argc, char** argv) {
     if (EventWindow() != main_window) continue;
     const HandlerOutcome outcome = HandleMainWindowEvent(event, hooks);
     if (outcome == HandlerOutcome::kEndProgram) break;
+    if (event == kEventGadget && EventGadget() == ButtonStart) title.RunEnded();
     watch.Rearm();
   }
 

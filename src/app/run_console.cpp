@@ -109,6 +109,7 @@ ChildStdio RunConsole::ChildStreams() const {
 std::int64_t RunConsole::Write(const char* data, std::size_t length) {
   if (output_.Error() != 0) return 0;
   if (before_write) before_write();
+  if (length > 0) at_line_start_ = data[length - 1] == '\n';
   return output_.Write(data, length) ? static_cast<std::int64_t>(length) : 0;
 }
 

@@ -76,9 +76,13 @@ class RunConsole final : public Console {
   // terminal.
   std::function<void()> before_write;
 
+  // Whether the output so far ends with a line break (or is empty).
+  bool AtLineStart() const { return at_line_start_; }
+
  private:
   bool own_groups_;
   OwnOutput output_;
+  bool at_line_start_ = true;
   OwnOutput error_;
   std::int64_t last_words_until_ = -1;
 };

@@ -29,12 +29,25 @@ Taken SetFlag(RunOptions& options, const std::string&) {
   return "";
 }
 
+bool IsCount(const std::string& value) {
+  return !value.empty() && value.size() <= 6 &&
+         std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 Taken SetJobs(RunOptions& options, const std::string& value) {
-  const bool is_count =
-      !value.empty() && value.size() <= 6 &&
-      std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-  if (!is_count) return "-j/--jobs needs a number of commands, 0 or more";
+  if (!IsCount(value)) return "-j/--jobs needs a number of commands, 0 or more";
   options.jobs = std::stoi(value);
+  return "";
+}
+
+Taken AddExclusion(RunOptions& options, const std::string& value) {
+  options.exclusions.push_back(value);
+  return "";
+}
+
+Taken SetMaxDepth(RunOptions& options, const std::string& value) {
+  if (!IsCount(value)) return "--max-depth needs a number of levels, 0 or more";
+  options.max_depth = std::stoi(value);
   return "";
 }
 
@@ -63,6 +76,15 @@ constexpr RunOption kTable[] = {
      SetState<&RunOptions::process_folders, 1>},
     {"--no-folders", nullptr, nullptr, nullptr, SetState<&RunOptions::process_folders, 0>},
     {"--jobs", "-j", "N", "N commands at once, output in walk order (0: per CPU)", SetJobs},
+    {"--exclude", nullptr, "PATTERN", "leave out names that match; repeatable",
+     AddExclusion},
+    {"--max-depth", nullptr, "N", "how deep to go (0: the path's own entries only)", SetMaxDepth},
+    {"--creates", nullptr, "TEMPLATE", "pass over an entry whose file is not older",
+     SetText<&RunOptions::creates>},
+    {"--joblog", nullptr, "FILE", "one line per command", SetText<&RunOptions::joblog>},
+    {"--resume", nullptr, nullptr, "skip what FILE has done", SetFlag<&RunOptions::resume>},
+    {"--retry-failed", nullptr, nullptr, "redo what failed", SetFlag<&RunOptions::retry_failed>},
+    {"--tag", nullptr, nullptr, "name each output", SetFlag<&RunOptions::tag>},
     {"--fail-fast", nullptr, nullptr, "stop after a failure", SetFlag<&RunOptions::fail_fast>},
     {"--progress", nullptr, nullptr, "progress line on a tty", SetFlag<&RunOptions::progress>},
     {"--dry-run", nullptr, nullptr, "print the commands", SetFlag<&RunOptions::dry_run>},
@@ -188,6 +210,10 @@ ParsedRunOptions ParseRunOptions(const std::vector<std::string>& args) {
   if (!options.help && !options.version && !options.list_options && !options.settings_file &&
       !options.SetsValues())
     return fail("no settings file or value given");
+  if ((options.resume || options.retry_failed) && !options.joblog)
+    return fail(std::string(options.resume ? "--resume" : "--retry-failed") + " needs --joblog");
+  if (options.resume && options.retry_failed)
+    return fail("--resume and --retry-failed cannot be given together");
   return parsed;
 }
 

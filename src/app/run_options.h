@@ -25,6 +25,14 @@ struct RunOptions {
   // Values given on the command line; each replaces the one of the settings file.
   std::optional<std::string> search_text, path, command, parameters, destination;
   std::optional<int> process_files, process_folders;
+  // What the run remembers and tells of its entries.
+  std::optional<std::string> creates, joblog;
+  bool resume = false;
+  bool retry_failed = false;
+  bool tag = false;
+  // Where the walk goes.
+  std::vector<std::string> exclusions;
+  int max_depth = -1;  // below 0: no limit
 
   // Whether any value is set on the command line.
   bool SetsValues() const;

@@ -17,6 +17,8 @@
 #include "engine/job_run.h"
 #include "run_console.h"
 #include "run_input.h"
+#include "run_jobfile.h"
+#include "run_ledger.h"
 #include "run_options.h"
 #include "run_progress.h"
 #include "run_report.h"
@@ -34,19 +36,6 @@ constexpr int kExitUsage = 2;
 constexpr int kExitOutputLost = 3;
 constexpr int kExitSignalBase = 128;
 
-// Single quotes keep every byte literal; a quote itself is closed, escaped and reopened.
-std::string ShellQuote(std::string_view word) {
-  std::string quoted = "'";
-  for (char c : word) {
-    if (c == '\'')
-      quoted += "'\\''";
-    else
-      quoted += c;
-  }
-  quoted += '\'';
-  return quoted;
-}
-
 void WriteError(const std::string& line) {
   const std::string text = "wendrix-run: " + line + "\n";
   std::fwrite(text.data(), 1, text.size(), stderr);
@@ -60,33 +49,50 @@ bool HoldsLineBreak(const Settings& s) {
   return false;
 }
 
-// The entries the run will process, by a walk that only lists; stops early when the run is
-// asked to end.
-std::size_t CountEntries(const Settings& settings, RunConsole& console) {
-  std::size_t total = 0;
-  JobHooks counting(nullptr);
-  counting.keep_going = [&console] { return console.Standing(); };
-  JobOptions options;
-  options.dry_run = [&total](const std::string&, const std::string&) { ++total; };
-  RunJob(settings, counting, options);
-  return total;
+// Where the walk goes, as the options say.
+JobOptions WalkOptions(const RunOptions& options) {
+  JobOptions walk;
+  walk.exclusions = options.exclusions;
+  walk.max_depth = options.max_depth;
+  return walk;
 }
 
-// A dry run prints each command line, shell-quoted, instead of running it. The program is
-// resolved as the run itself resolves it, so that a dry run fails where the run would.
-JobOptions DryRunOptions(const Settings& settings, const std::string& program, RunConsole& console,
-                         RunReport& report, ProgressLine& progress) {
+// A walk that only lists, stopping early when the run is asked to end: each entry it would
+// process goes to entry, each Mirrored folder to folder.
+void ListingWalk(const Settings& settings, JobOptions walk, RunConsole& console,
+                 std::function<void(const std::string&, const std::string&)> entry,
+                 std::function<void(const std::string&)> folder = {}) {
+  JobHooks listing(nullptr);
+  listing.keep_going = [&console] { return console.Standing(); };
+  walk.dry_run = std::move(entry);
+  walk.dry_run_folder = std::move(folder);
+  RunJob(settings, listing, walk);
+}
+
+void WriteLine(RunConsole& console, std::string line) {
+  line += '\n';
+  console.Write(line.data(), line.size());
+}
+
+// A dry run writes a job file: the Mirrored folders' mkdir lines first, so that they can run
+// before any command, then each command line, shell-quoted, or a comment for an entry the run
+// would pass over. The program is resolved as the run itself resolves it, so that a dry run
+// fails where the run would.
+JobOptions DryRunOptions(const Settings& settings, const RunOptions& options,
+                         const std::string& program, RunConsole& console, RunReport& report,
+                         ProgressLine& progress, RunLedger& ledger) {
+  ListingWalk(
+      settings, WalkOptions(options), console, [](auto&, auto&) {},
+      [&console](const std::string& folder) { WriteLine(console, MakeFolderLine(folder)); });
   const bool found = FindProgram(program).has_value();
   const int resolve_error = found ? 0 : errno;
-  JobOptions job_options;
-  job_options.dry_run = [&settings, &console, &report, &progress, found, resolve_error](
-                            const std::string& full_path, const std::string& destination) {
-    const CommandLine line =
-        BuildCommandLine(settings.command, settings.parameters, full_path, destination);
-    std::string text = ShellQuote(line.program);
-    for (const std::string& arg : line.args) text += ' ' + ShellQuote(arg);
-    text += '\n';
-    console.Write(text.data(), text.size());
+  JobOptions job_options = WalkOptions(options);
+  job_options.dry_run = [&, found, resolve_error](const std::string& full_path,
+                                                  const std::string& destination) {
+    const std::string command = ledger.CommandText(full_path, destination);
+    if (const std::string reason = ledger.SkipReason(full_path, destination); !reason.empty())
+      return WriteLine(console, SkippedLine(reason, command));
+    WriteLine(console, command);
     report.CommandEnded(CommandOutcome{found, resolve_error, 0});
     progress.Show(report.Commands(), report.Failed(), NowMs());
   };
@@ -94,12 +100,12 @@ JobOptions DryRunOptions(const Settings& settings, const std::string& program, R
 }
 
 // The run's exit status; a summary of what went wrong unless it succeeded.
-int ExitStatus(RunConsole& console, RunReport& report) {
+int ExitStatus(RunConsole& console, RunReport& report, const RunLedger& ledger) {
   const int signal = console.SignalReceived();
-  const int status = signal != 0                  ? kExitSignalBase + signal
-                     : console.OutputError() != 0 ? kExitOutputLost
-                     : report.AnyFailure()        ? kExitFailed
-                                                  : kExitSucceeded;
+  const int status = signal != 0                                  ? kExitSignalBase + signal
+                     : console.OutputError() != 0                 ? kExitOutputLost
+                     : report.AnyFailure() || ledger.AnyProblem() ? kExitFailed
+                                                                  : kExitSucceeded;
   if (status != kExitSucceeded) {
     const std::string summary = report.Summary(signal, console.OutputError());
     if (!summary.empty()) report.Tell(summary);
@@ -128,9 +134,22 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
   };
   progress.sink = to_error;
   report.sink = to_error;
+  RunLedger ledger(settings, console,
+                   LedgerOptions{options.creates, options.joblog, options.resume,
+                                 options.retry_failed, options.tag},
+                   [&report](const std::string& line) { report.Tell(line); });
+  if (const std::string error = ledger.Open(!options.dry_run); !error.empty()) {
+    WriteError(error);
+    return kExitUsage;
+  }
 
   if (progress.Active()) {
-    progress.SetTotal(CountEntries(settings, console));
+    std::size_t total = 0;
+    ListingWalk(settings, WalkOptions(options), console,
+                [&](const std::string& full_path, const std::string& destination) {
+                  if (ledger.SkipReason(full_path, destination).empty()) ++total;
+                });
+    progress.SetTotal(total);
     progress.Show(0, 0, NowMs());
   }
   // The line comes off the terminal whenever bytes go there; with one command at a time it
@@ -148,12 +167,17 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
   hooks.folder_not_made = [&report](const std::string& folder, int error) {
     report.FolderNotMade(folder, error);
   };
-  hooks.command_starting = [&](const std::string&, const std::vector<std::string>&) {
+  hooks.command_starting = [&](const std::string& full_path, const std::vector<std::string>& argv) {
     command_running = true;
     if (jobs == 1) progress.Hide();
+    ledger.Starting(full_path, argv);
   };
-  hooks.command_ended = [&](const std::string&, const CommandOutcome& outcome) {
+  hooks.output_starting = [&ledger](const std::string& full_path) {
+    ledger.OutputStarting(full_path);
+  };
+  hooks.command_ended = [&](const std::string& full_path, const CommandOutcome& outcome) {
     command_running = false;
+    ledger.Ended(full_path, outcome);
     report.CommandEnded(outcome);
     progress.Show(report.Commands(), report.Failed(), NowMs());
   };
@@ -166,12 +190,19 @@ int RunFromSettings(const RunOptions& options, const Settings& settings) {
     console.WriteError(data, length);
   };
 
-  RunJob(
-      settings, hooks,
-      options.dry_run ? DryRunOptions(settings, program, console, report, progress) : JobOptions{});
+  JobOptions run_options = WalkOptions(options);
+  run_options.wanted = [&ledger](const std::string& full_path, const std::string& destination) {
+    if (!ledger.SkipReason(full_path, destination).empty()) return false;
+    ledger.Preparing(full_path, destination);
+    return true;
+  };
+  RunJob(settings, hooks,
+         options.dry_run
+             ? DryRunOptions(settings, options, program, console, report, progress, ledger)
+             : run_options);
   progress.Hide();
   console.Drain();
-  const int status = ExitStatus(console, report);
+  const int status = ExitStatus(console, report, ledger);
   console.Drain();
   return status;
 }

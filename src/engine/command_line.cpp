@@ -159,4 +159,21 @@ CommandLine BuildCommandLine(std::string_view command, std::string_view paramete
   return line;
 }
 
+std::string ExpandPlaceholders(std::string_view text, std::string_view full_path,
+                               std::string_view destination_path) {
+  EntryValues values(full_path, destination_path);
+  std::string expanded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 1 < text.size()) {
+      if (std::optional<std::string_view> value = values.Value(text[i + 1])) {
+        expanded.append(*value);
+        ++i;
+        continue;
+      }
+    }
+    expanded += text[i];
+  }
+  return expanded;
+}
+
 }  // namespace wendrix

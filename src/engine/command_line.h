@@ -23,4 +23,9 @@ struct CommandLine {
 CommandLine BuildCommandLine(std::string_view command, std::string_view parameters,
                              std::string_view full_path, std::string_view destination_path);
 
+// text with the placeholders expanded for the entry, in the same one pass, as one word: no
+// splitting, quotes and backslashes kept. For names the run derives from an entry.
+std::string ExpandPlaceholders(std::string_view text, std::string_view full_path,
+                               std::string_view destination_path);
+
 }  // namespace wendrix

@@ -16,6 +16,7 @@
 #include "services/clock.h"
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
+#include "services/wildcard.h"
 
 namespace wendrix {
 namespace {
@@ -59,7 +60,7 @@ class JobWalk {
         root_(WithSeparator(settings.path.empty() ? OwnFolder() : settings.path)),
         destination_(WithSeparator(settings.destination)),
         dry_run_(static_cast<bool>(options.dry_run)),
-        mirror_(!destination_.empty() && !dry_run_) {
+        mirror_(!destination_.empty()) {
     // A destination inside the tree is left out of the walk: entering it would mirror the
     // mirror one level deeper at every level, and run the command on the copies. Nor is it an
     // entry: its %d would name a folder inside itself.
@@ -127,13 +128,17 @@ class JobWalk {
     FolderIdentity identity;
     if (ListingFolderIdentity(listing.get(), &identity) && !entered_.insert(identity).second)
       return false;
+    const bool enter =
+        options_.max_depth < 0 ||
+        std::count(folder.relative.begin(), folder.relative.end(), '/') < options_.max_depth;
     while (ListingNext(listing.get())) {
       if (ListingEntryKind(listing.get()) != EntryKindFolder) continue;
       std::string name = ListingEntryName(listing.get());
-      if (IsDotEntry(name)) continue;
+      if (IsDotEntry(name) || Excluded(name)) continue;
       if (IsDestination(folder_path + name)) continue;
-      if (mirror_) Mirror(destination_ + folder.relative + name);
-      pending_.push_back({folder.relative + name + "/"});
+      // A folder not entered is mirrored only for its own command's %d.
+      if (mirror_ && (enter || wants_folders_)) Mirror(destination_ + folder.relative + name);
+      if (enter) pending_.push_back({folder.relative + name + "/"});
     }
     return true;
   }
@@ -152,7 +157,7 @@ class JobWalk {
                                : std::string());
     while (ListingNext(listing.get())) {
       const std::string name = ListingEntryName(listing.get());
-      if (IsDotEntry(name)) continue;
+      if (IsDotEntry(name) || Excluded(name)) continue;
       EntryOutcome outcome = EntryOutcome::kDone;
       if (ListingEntryKind(listing.get()) == EntryKindFile) {
         if (wants_files_) outcome = Process(listed + name, destination_ + relative);
@@ -164,7 +169,16 @@ class JobWalk {
     return EntryOutcome::kDone;
   }
 
+  bool Excluded(const std::string& name) const {
+    return std::any_of(options_.exclusions.begin(), options_.exclusions.end(),
+                       [&](const std::string& pattern) { return WildcardMatch(pattern, name); });
+  }
+
   void Mirror(const std::string& path) {
+    if (dry_run_) {
+      if (options_.dry_run_folder) options_.dry_run_folder(path);
+      return;
+    }
     if (MakeFolder(path)) return;
     const int error = errno;
     struct stat st {};
@@ -183,6 +197,8 @@ class JobWalk {
       options_.dry_run(full_path, destination_path);
       return EntryOutcome::kDone;
     }
+    if (options_.wanted && !options_.wanted(full_path, destination_path))
+      return EntryOutcome::kDone;
     if (!executor_) return EntryOutcome::kDone;  // no console: nowhere for the output to go
     return executor_->Start(
         BuildCommandLine(settings_.command, settings_.parameters, full_path, destination_path),

@@ -202,6 +202,12 @@ void TerminalConsole::OpenStandardStreams() {
   }
 }
 
+void TerminalConsole::SetTitle(const std::string& title) {
+  if (mode_ != Mode::kRelay) return;
+  const std::string sequence = "\033]0;" + title + "\007";  // xterm's, which the others read
+  Write(sequence.data(), sequence.size());
+}
+
 std::int64_t TerminalConsole::Write(const char* data, std::size_t length) {
   if (!output_fd_.Valid() || console_state_ == ConsoleState::kClosed || length == 0) return 0;
   std::size_t done = 0;

@@ -62,6 +62,10 @@ class TerminalConsole final : public Console {
   // the terminal, which in mode A may come without SIGHUP).
   ConsoleState CheckIdle() { return Service(); }
 
+  // Puts title on the console window this program opened (none of a terminal it was started
+  // from), in order with the output; title must hold no control byte.
+  void SetTitle(const std::string& title);
+
   Mode mode() const { return mode_; }
 
  private:

@@ -2,6 +2,7 @@
 // help screen is held against the option table by tests/packaging/options_test.sh).
 #include <gtest/gtest.h>
 
+#include "console_title.h"
 #include "run_options.h"
 #include "run_progress.h"
 #include "run_report.h"
@@ -85,6 +86,27 @@ TEST(RunReport, SummaryNamesWhatWentWrong) {
             "stopped by SIGTERM, the output could not be written (Broken pipe), 3 of 4 commands "
             "failed (1 could not be started), 2 folders could not be listed, 1 folder could not "
             "be created");
+}
+
+TEST(ConsoleTitle, StartedCountAndEntryAtMostEvery100MsThenWhatRanAndFailed) {
+  std::vector<std::string> titles;
+  ConsoleTitle title([&](const std::string& text) { titles.push_back(text); });
+  title.Starting("/d/a\033]0;x\a", 1000);  // control bytes cannot end the title's sequence
+  title.Ended({true, 0, 0});
+  title.Starting("/d/b", 1050);  // held
+  title.Ended({true, 0, 256});
+  title.Idle(1080);
+  title.Idle(1100);
+  title.Starting("/d/c", 1300);
+  title.Ended({false, 2, 0});
+  title.RunEnded();
+  title.Starting("/d/d", 1400);  // the next run counts from one
+  EXPECT_EQ(titles, (std::vector<std::string>{
+                        "Wendrix console - 1 command started - /d/a?]0;x?",
+                        "Wendrix console - 2 commands started - /d/b",
+                        "Wendrix console - 3 commands started - /d/c",
+                        "Wendrix console - 3 commands, 1 failed, 1 could not be started",
+                        "Wendrix console - 1 command started - /d/d"}));
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
-#include "settings/settings_flows.h"
 #include "test_support.h"
 
 namespace wendrix {
@@ -24,7 +24,6 @@ using namespace testing;
 
 const std::string kProgram = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix-run";
 const std::string kWendrixRun = "'" + kProgram + "'";
-const std::string kParameters = "args %n \"%d\" -- %f";
 
 // Runs a shell command line without standard input: its exit status, and its output and errors
 // together (unless the line sends its output elsewhere). The temporary paths hold no blank or
@@ -78,147 +77,61 @@ std::string Options(const TempDir& tree, const std::string& parameters,
          "' " + more;
 }
 
-// root holds names a shell would take apart, tree names whose extension is an exit status.
+// The transcript wendrix_run.t: commands as a user types them, each with its output and exit
+// status. Each runs in a bash of its own in one work folder; the paths of that folder, of the
+// test child and of wendrix-run show as $WORK, $CHILD and $RUN.
+TEST(WendrixRunTranscript, EveryCommandGivesTheOutputAndStatusWritten) {
+  const TempDir work;
+  const std::string folder = work.Path().substr(0, work.Path().size() - 1);
+  setenv("RUN", kProgram.c_str(), 1);
+  setenv("CHILD", TestChild(), 1);
+  setenv("WORK", folder.c_str(), 1);
+  std::ifstream transcript(WENDRIX_TRANSCRIPT);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(transcript, line);) lines.push_back(line);
+  ASSERT_FALSE(lines.empty());
+  const auto starts = [&](std::size_t i, const char* prefix) {
+    return i < lines.size() && lines[i].rfind(prefix, 0) == 0;
+  };
+  for (std::size_t i = 0; i < lines.size();) {
+    if (!starts(i, "  $ ")) {
+      ++i;
+      continue;
+    }
+    const std::size_t line_number = i + 1;
+    std::string command = "cd \"$WORK\" || exit 99\n" + lines[i++].substr(4);
+    while (starts(i, "  > ")) command += "\n" + lines[i++].substr(4);
+    std::string expected;
+    int status = 0;
+    for (; starts(i, "  ") && !starts(i, "  $ "); ++i) {
+      const std::string line = lines[i].substr(2);
+      if (line.starts_with('[') && line.ends_with(']'))
+        status = std::stoi(line.substr(1));
+      else if (line.ends_with(" (no-eol)"))
+        expected += line.substr(0, line.size() - 9);
+      else
+        expected += line + "\n";
+    }
+    std::string quoted;
+    for (char c : command) quoted += c == '\'' ? "'\\''" : std::string(1, c);
+    auto [got_status, got] = RunProgram("exec bash -o pipefail -c '" + quoted + "'");
+    for (const auto& [path, name] : {std::pair{folder, "$WORK"}, {TestChild(), "$CHILD"},
+                                     {kProgram, "$RUN"}}) {
+      for (std::size_t at; (at = got.find(path)) != std::string::npos;) got.replace(at, path.size(), name);
+    }
+    EXPECT_EQ(got, expected) << "wendrix_run.t:" << line_number;
+    EXPECT_EQ(got_status, status) << "wendrix_run.t:" << line_number;
+  }
+}
+
+// tree holds names whose extension is an exit status.
 class WendrixRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    fs::create_directory(root / "sub");
-    for (const char* name : {"plain.txt", "it's \"odd\"\n\xff.txt", "sub/$(touch pwned).txt"})
-      WriteFile(root / name, "");
     for (const char* name : {"a.0", "b.3", "c.0"}) WriteFile(tree / name, "");
-    ASSERT_TRUE(SaveSettingsFile(
-        file, Settings{root.Path(), "*.txt", 1, 0, out.Path(), TestChild(), kParameters}));
   }
-  TempDir root, out, work, tree;
-  std::string file = work / "job.ini";
+  TempDir work, tree;
 };
-
-TEST_F(WendrixRun, DryRunLinesPastedIntoAShellDoWhatTheRunDoes) {
-  WriteFile(root / "sub/plain.txt", "");
-  // What kParameters prints for the entry stem.txt in folder.
-  const auto lines = [&](const std::string& stem, const std::string& folder = "") {
-    return stem + "\n" + out.Path() + folder + "\n--\n" + root.Path() + folder + stem + ".txt\n";
-  };
-  // A search text holding a folder runs, and shows, the entry in that folder.
-  const std::pair<const char*, std::string> cases[] = {
-      {"*.txt", lines("it's \"odd\"\n\xff") + lines("plain") + lines("$(touch pwned)", "sub/") +
-                    lines("plain", "sub/")},
-      {"sub/plain.txt", lines("plain", "sub/")}};
-  for (const auto& [search, expected] : cases) {
-    SCOPED_TRACE(search);
-    ASSERT_TRUE(SaveSettingsFile(
-        file, Settings{root.Path(), search, 1, 0, out.Path(), TestChild(), kParameters}));
-    WriteFile(work / "lines.sh", RunProgram(kWendrixRun + " --dry-run " + file).second);
-    EXPECT_FALSE(fs::exists(out / "sub"));  // a dry run creates nothing
-    const std::string pasted = RunProgram("/bin/sh " + work / "lines.sh").second;
-    EXPECT_EQ(pasted, expected);
-    EXPECT_EQ(RunProgram(kWendrixRun + " " + file), std::pair(0, pasted));
-    EXPECT_FALSE(fs::exists(fs::current_path() / "pwned"));
-    fs::remove_all(out / "sub");
-  }
-}
-
-TEST_F(WendrixRun, BadArgumentsAndSettingsThatCannotBeUsedAreRefusedWithTwoAndOneLine) {
-  WriteFile(work / "empty.ini", "");
-  WriteFile(work / "other.ini", "[Desktop Entry]\nName=x\n");
-  for (const std::string& args :
-       {" " + work / "missing.ini", " " + work.Path(), std::string(), " --bogus " + file,
-        " " + file + " " + file, " " + work / "empty.ini", " " + work / "other.ini",
-        " " + std::string(TestChild()), " --search x --save " + work / "no/such/folder.ini",
-        " --search 'a\nb' --save " + file, " --jobs=x " + file, std::string(" --path"),
-        " - " + file, " " + file + " --destination " + work / "gone", std::string(" --command x"),
-        " --path '' --search nopath " + file}) {
-    const auto [status, message] = RunProgram(kWendrixRun + args);
-    EXPECT_EQ(status, 2) << args;
-    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
-    EXPECT_EQ(message.rfind("wendrix-run: ", 0), 0u) << message;
-    // The message names a missing file, or the option for the folder that no default stands for.
-    EXPECT_EQ(args.find("missing") != args.npos, message.find("missing.ini") != args.npos);
-    EXPECT_EQ(args.find("--command x") != args.npos || args.find("nopath") != args.npos,
-              message.find("with --path") != args.npos);
-  }
-}
-
-TEST_F(WendrixRun, ExitStatusAndTheLinesOnStandardErrorTellWhatHappened) {
-  const std::string missing = " --command " + work / "nothing";
-  struct Case {
-    std::string args;
-    int status;
-    std::string output;
-  };
-  const Case cases[] = {
-      {Options(tree, "echo %n exit 0"), 0, "a\nb\nc\n"},
-      {Options(tree, "echo %n exit %e"), 1, "a\nb\nc\nwendrix-run: 1 of 3 commands failed\n"},
-      // Told once, not for every entry; the dry run finds that out as the run does.
-      {Options(tree, "%f") + missing, 1,
-       "wendrix-run: cannot start " + work / "nothing" +
-           ": No such file or directory\nwendrix-run: 3 of 3 commands could not be started\n"},
-      {Options(tree, "%n") + missing + " --dry-run", 1,
-       "'" + work / "nothing" + "' 'a'\nwendrix-run: cannot start " + work / "nothing" +
-           ": No such file or directory\n'" + work / "nothing" + "' 'b'\n'" + work / "nothing" +
-           "' 'c'\nwendrix-run: 3 of 3 commands could not be started\n"},
-      {Options(tree, "echo %n") + " --path " + work / "gone", 1,
-       "wendrix-run: cannot list " + work / "gone/" +
-           ": No such file or directory\nwendrix-run: 1 folder could not be listed\n"},
-      // The first failure starts no more.
-      {Options(tree, "echo %n exit %e", "--fail-fast"), 1,
-       "a\nb\nwendrix-run: 1 of 2 commands failed\n"},
-      // No progress line off a terminal.
-      {Options(tree, "exit 0 %n", "--progress"), 0, ""},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(RunProgram(kWendrixRun + c.args), std::pair(c.status, c.output)) << c.args;
-
-  // A Mirrored folder that cannot be made is told, and the entries below it still run.
-  WriteFile(out / "sub", "");
-  const auto [mirrored, lines] = RunProgram(kWendrixRun + " " + file + " --parameters 'args %n'");
-  EXPECT_EQ(mirrored, 1);
-  EXPECT_EQ(lines,
-            "wendrix-run: cannot create folder " + out / "sub" +
-                ": File exists\nit's \"odd\"\n\xff\nplain\n$(touch pwned)\nwendrix-run: 1 folder "
-                "could not "
-                "be created\n");
-
-  // Output that cannot be written; the command writing then may be hung up on and fail.
-  const auto [status, message] = RunProgram(kWendrixRun + Options(tree, "echo %n") + " >/dev/full");
-  EXPECT_EQ(status, 3);
-  EXPECT_EQ(
-      message.rfind("wendrix-run: the output could not be written (No space left on device)", 0),
-      0u)
-      << message;
-  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
-  // Held errors are output too.
-  EXPECT_EQ(RunProgram(kWendrixRun + Options(tree, "stderr %n", "-j 4") + " 2>/dev/full").first, 3);
-}
-
-TEST_F(WendrixRun, SettingsAreReadFromAFifoStandardInputAndDevStdinLikeAFile) {
-  const std::string expected = RunProgram(kWendrixRun + " " + file).second;
-  ASSERT_FALSE(expected.empty());
-  const std::string fifo = work / "fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  // The FIFO's writer comes after the reader opened it.
-  for (const std::string& line :
-       {"(sleep 0.1; cat " + file + " >" + fifo + ") & exec " + kWendrixRun + " " + fifo,
-        kWendrixRun + " - <" + file, kWendrixRun + " /dev/stdin <" + file})
-    EXPECT_EQ(RunProgram(line), std::pair(0, expected)) << line;
-}
-
-TEST_F(WendrixRun, SavedOptionsLoadBackAndRunAsTheyDid) {
-  const std::string saved = work / "saved.ini";
-  const std::string options = " --path " + root.Path() + " --search '*.txt' --folders --no-files" +
-                              " --command " + TestChild() + " --destination " + out.Path() +
-                              " --parameters 'args %n'";
-  EXPECT_EQ(RunProgram(kWendrixRun + options + " --save " + saved), std::pair(0, std::string()));
-  EXPECT_EQ(LoadSettingsFile(saved),
-            (Settings{root.Path(), "*.txt", 0, 1, out.Path(), TestChild(), "args %n"}));
-  // Without a file the values not given are a new window's; a file's are taken over.
-  EXPECT_EQ(RunProgram(kWendrixRun + " --search x --save " + saved).first, 0);
-  EXPECT_EQ(LoadSettingsFile(saved), (Settings{"", "x", 1, 0, "", "", "\"%f\""}));
-  EXPECT_EQ(RunProgram(kWendrixRun + " --no-files --save " + saved + " " + file).first, 0);
-  EXPECT_EQ(LoadSettingsFile(saved),
-            (Settings{root.Path(), "*.txt", 0, 0, out.Path(), TestChild(), kParameters}));
-}
-
 // Whatever ends a run, at any -j, on a terminal or not, nothing a command started outlives it:
 // each command leaves a shell in a shell with a sleep below, one that ignores every ending
 // signal, one in a session of its own and one whose parent has ended, all marked through their

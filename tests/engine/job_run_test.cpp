@@ -82,11 +82,11 @@ class JobTest : public ::testing::Test {
       testing::WriteFile(dir / file, "");
   }
   // A dry run: "full>destination " for every entry handed on, the Root cut off full paths.
-  std::string DryRun(const Settings& settings) {
+  std::string DryRun(const Settings& settings, JobOptions options = {}) {
     std::string calls;
-    JobOptions options{[&](const std::string& full, const std::string& to) {
+    options.dry_run = [&](const std::string& full, const std::string& to) {
       calls += full.substr(full.rfind(dir.Path(), 0) == 0 ? dir.Path().size() : 0) + ">" + to + " ";
-    }};
+    };
     EXPECT_EQ(RunJob(settings, hooks, options), JobOutcome::kFinished);
     return calls;
   }

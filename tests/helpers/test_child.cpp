@@ -19,7 +19,7 @@
 //                   milliseconds, then print "interrupts N"
 //   exit N          end at once with status N
 //   waitfor P       wait until the file P exists
-//   touch P         make the empty file P
+//   touch P         write "made" into the file P, made or emptied first
 //   stdin           print what standard input is (the target of /proc/self/fd/0)
 #include <fcntl.h>
 #include <signal.h>
@@ -111,11 +111,13 @@ int main(int argc, char** argv) {
       timespec wait{ms / 1000, (ms % 1000) * 1000000};
       while (nanosleep(&wait, &left) != 0 && errno == EINTR) wait = left;
       WriteAll(1, "interrupts " + std::to_string(interrupts) + "\n");
+    } else if (op == "touch") {
+      const int fd = open(next().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      WriteAll(fd, "made");
+      close(fd);
     } else if (op == "waitfor") {
       const std::string path = next();
       for (struct stat st{}; stat(path.c_str(), &st) != 0;) usleep(5000);
-    } else if (op == "touch") {
-      close(open(next().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
     } else if (op == "exit") {
       return std::atoi(next().c_str());
     } else if (op == "stdin") {

@@ -1,0 +1,357 @@
+wendrix-run as a user drives it from a shell. Lines indented by two spaces are the test: "$ "
+starts a command (bash, in the folder $WORK, standard input /dev/null, errors with the output),
+"> " goes on with it, the other indented lines are its output, "(no-eol)" marks a last line
+without a line break and "[N]" an exit status other than 0. $RUN is wendrix-run and $CHILD the
+test child, whose arguments are operations (tests/helpers/test_child.cpp). Other lines are
+commentary.
+
+A tree whose extensions are exit statuses, and one with names a shell would take apart.
+
+  $ mkdir tree out root root/sub && touch tree/a.0 tree/b.3 tree/c.0
+  $ touch root/plain.txt "root/it's \"odd\""$'\n\xff'.txt 'root/sub/$(touch pwned).txt'
+
+Exit statuses and what standard error tells.
+
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n exit 0'
+  a
+  b
+  c
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e'
+  a
+  b
+  c
+  wendrix-run: 1 of 3 commands failed
+  [1]
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e' --fail-fast
+  a
+  b
+  wendrix-run: 1 of 2 commands failed
+  [1]
+  $ $RUN --path tree --command missing/program
+  wendrix-run: cannot start missing/program: No such file or directory
+  wendrix-run: 3 of 3 commands could not be started
+  [1]
+  $ $RUN --path tree --command missing/program --parameters %n --dry-run
+  'missing/program' 'a'
+  wendrix-run: cannot start missing/program: No such file or directory
+  'missing/program' 'b'
+  'missing/program' 'c'
+  wendrix-run: 3 of 3 commands could not be started
+  [1]
+  $ $RUN --path gone --command $CHILD
+  wendrix-run: cannot list gone/: No such file or directory
+  wendrix-run: 1 folder could not be listed
+  [1]
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n exit 0' --progress
+  a
+  b
+  c
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n' 2>&1 >/dev/full | cut -d , -f 1
+  wendrix-run: the output could not be written (No space left on device)
+  [3]
+  $ { $RUN --path tree --command $CHILD --parameters 'echo %n' >/dev/full; } 2>/dev/null
+  [3]
+
+
+Several at once write what one at a time writes, whatever order they end in.
+
+  $ mkdir sleeps && touch sleeps/1.300 sleeps/2.0 sleeps/3.150 sleeps/4.20 sleeps/5.0 sleeps/6.100
+  $ $RUN -j 4 --path sleeps --command $CHILD --parameters 'echo %n-a sleep %e echo %n-b sleep %e echo %n-c'
+  1-a
+  1-b
+  1-c
+  2-a
+  2-b
+  2-c
+  3-a
+  3-b
+  3-c
+  4-a
+  4-b
+  4-c
+  5-a
+  5-b
+  5-c
+  6-a
+  6-b
+  6-c
+
+Command lines that cannot be used, and settings files that cannot be read, are refused with
+status 2 and one line.
+
+  $ printf '[Desktop Entry]\nName=x\n' >other.ini && touch empty.ini
+  $ $RUN
+  wendrix-run: no settings file or value given (see wendrix-run --help)
+  [2]
+  $ $RUN missing.ini
+  wendrix-run: cannot use the settings file missing.ini: No such file or directory
+  [2]
+  $ $RUN "$WORK"
+  wendrix-run: cannot use the settings file $WORK: it is a folder
+  [2]
+  $ $RUN empty.ini
+  wendrix-run: cannot use the settings file empty.ini: it is not a settings file: it sets none of the seven keys (StringPath, StringCommand, ...)
+  [2]
+  $ $RUN other.ini
+  wendrix-run: cannot use the settings file other.ini: it is not a settings file: it sets none of the seven keys (StringPath, StringCommand, ...)
+  [2]
+  $ $RUN $CHILD
+  wendrix-run: cannot use the settings file $CHILD: it is not a settings file: it sets none of the seven keys (StringPath, StringCommand, ...)
+  [2]
+  $ $RUN --bogus other.ini
+  wendrix-run: unknown option --bogus (see wendrix-run --help)
+  [2]
+  $ $RUN other.ini empty.ini
+  wendrix-run: only one settings file can be given (see wendrix-run --help)
+  [2]
+  $ $RUN - other.ini
+  wendrix-run: only one settings file can be given (see wendrix-run --help)
+  [2]
+  $ $RUN --path
+  wendrix-run: --path needs a value (see wendrix-run --help)
+  [2]
+  $ $RUN --jobs=x --path tree
+  wendrix-run: -j/--jobs needs a number of commands, 0 or more (see wendrix-run --help)
+  [2]
+  $ $RUN --max-depth -1 --path tree
+  wendrix-run: --max-depth needs a number of levels, 0 or more (see wendrix-run --help)
+  [2]
+  $ $RUN --search x --save no/such/folder.ini
+  wendrix-run: cannot write the settings file no/such/folder.ini
+  [2]
+  $ $RUN --search $'a\nb' --save x.ini
+  wendrix-run: cannot save a value that holds a line break
+  [2]
+  $ $RUN --resume --path tree
+  wendrix-run: --resume needs --joblog (see wendrix-run --help)
+  [2]
+  $ $RUN --command x
+  wendrix-run: no folder to walk: name it with --path
+  [2]
+  $ $RUN --path tree --command $CHILD --destination gone
+  wendrix-run: the destination gone is not a folder
+  [2]
+  $ $RUN --retry-failed --resume --joblog log --path tree
+  wendrix-run: --resume and --retry-failed cannot be given together (see wendrix-run --help)
+  [2]
+
+A Mirrored folder that cannot be made is told, and the entries below it still run; held errors
+are output too.
+
+  $ mkdir -p mirror/tree/sub mirror/out && touch mirror/tree/sub/x.0 mirror/out/sub
+  $ $RUN --path mirror/tree --destination mirror/out --command $CHILD --parameters 'echo %n'
+  wendrix-run: cannot create folder mirror/out/sub: File exists
+  x
+  wendrix-run: 1 folder could not be created
+  [1]
+  $ { $RUN --path tree --command $CHILD --parameters 'stderr %n' -j 4 2>/dev/full; } 2>&1
+  [3]
+
+Saved options load back: without a file the values not given are a new window's; a file's
+values stay where no option sets them.
+
+  $ $RUN --path root --search '*.txt' --folders --no-files --command $CHILD --destination out \
+  >   --parameters 'args %n "%d" -- %f' --save job.ini && cat job.ini
+  StringPath = root
+  StringSearchText = *.txt
+  CheckboxProcessFiles = 0
+  CheckboxProcessFolders = 1
+  StringDestination = out
+  StringCommand = $CHILD
+  StringParameters = args %n "%d" -- %f
+  $ $RUN --search x --save new.ini && cat new.ini
+  StringPath = 
+  StringSearchText = x
+  CheckboxProcessFiles = 1
+  CheckboxProcessFolders = 0
+  StringDestination = 
+  StringCommand = 
+  StringParameters = "%f"
+  $ $RUN --files --no-folders --save job.ini job.ini && cat job.ini
+  StringPath = root
+  StringSearchText = *.txt
+  CheckboxProcessFiles = 1
+  CheckboxProcessFolders = 0
+  StringDestination = out
+  StringCommand = $CHILD
+  StringParameters = args %n "%d" -- %f
+  $ $RUN --path '' --search nopath job.ini
+  wendrix-run: no folder to walk: name it with --path
+  [2]
+
+Settings come from a FIFO (its writer coming after the reader opened it), standard input and
+/dev/stdin as from a file.
+
+  $ $RUN job.ini | cat -v >expected && mkfifo fifo
+  $ (sleep 0.1; cat job.ini >fifo) & $RUN fifo | cat -v | cmp - expected
+  $ $RUN - <job.ini | cat -v | cmp - expected
+  $ $RUN /dev/stdin <job.ini | cat -v | cmp - expected
+
+A dry run writes a job file: the Mirrored folders first, then one command per line, each word
+quoted so that a name can neither split nor inject (a line break as $'\n'). Run by a shell it
+does what the run does, and creates what the run creates.
+
+  $ rm -r out/sub && $RUN --dry-run job.ini >jobs && cat -v jobs && test ! -e out/sub
+  mkdir -p -- 'out/sub'
+  '$CHILD' 'args' $'it\'s "odd"\nM-^?' 'out/' '--' $'root/it\'s "odd"\nM-^?.txt'
+  '$CHILD' 'args' 'plain' 'out/' '--' 'root/plain.txt'
+  '$CHILD' 'args' '$(touch pwned)' 'out/sub/' '--' 'root/sub/$(touch pwned).txt'
+  $ bash jobs | cat -v >pasted && test -d out/sub && test ! -e pwned && rm -r out/sub
+  $ $RUN job.ini | cat -v | cmp - pasted && cat pasted
+  it's "odd"
+  M-^?
+  out/
+  --
+  root/it's "odd"
+  M-^?.txt
+  plain
+  out/
+  --
+  root/plain.txt
+  $(touch pwned)
+  out/sub/
+  --
+  root/sub/$(touch pwned).txt
+  $ $RUN --dry-run --search 'sub/*.txt' job.ini
+  mkdir -p -- 'out/sub'
+  '$CHILD' 'args' '$(touch pwned)' 'out/sub/' '--' 'root/sub/$(touch pwned).txt'
+
+--exclude leaves out names: a folder is not entered, a file not processed; --max-depth limits
+the levels entered.
+
+  $ $RUN --path root --command $CHILD --parameters 'echo %f' --exclude sub --exclude 'it*'
+  root/plain.txt
+  $ $RUN --path root --command $CHILD --parameters 'echo %f' --folders --max-depth 0 | cat -v
+  root/it's "odd"
+  M-^?.txt
+  root/plain.txt
+  root/sub/
+  $ $RUN --path root --command $CHILD --parameters 'echo %f' --max-depth 1 | cat -v
+  root/it's "odd"
+  M-^?.txt
+  root/plain.txt
+  root/sub/$(touch pwned).txt
+
+--tag: a header line before each command's output, on a line of its own; none for a command
+that wrote nothing.
+
+  $ $RUN --path tree --command $CHILD --parameters 'bytes %e' --tag | cat -v
+  ==> tree/b.3 <==
+  ^@^A^B (no-eol)
+  $ $RUN --path tree --command $CHILD --parameters 'text %n' --tag -j 2
+  ==> tree/a.0 <==
+  a
+  ==> tree/b.3 <==
+  b
+  ==> tree/c.0 <==
+  c (no-eol)
+
+--creates: an entry whose file is there and not older is passed over; a failed command's file
+is removed, so the entry runs again.
+
+  $ mkdir made
+  $ $RUN --path tree --destination made --command $CHILD --creates %d%n.out \
+  >   --parameters 'touch %d%n.out echo %n exit %e'; ls made
+  a
+  b
+  c
+  wendrix-run: 1 of 3 commands failed
+  a.out
+  c.out
+  $ touch -d '+1 hour' tree/a.0
+  $ $RUN --path tree --destination made --command $CHILD --creates %d%n.out \
+  >   --parameters 'touch %d%n.out echo %n exit %e' --dry-run
+  '$CHILD' 'touch' 'made/a.out' 'echo' 'a' 'exit' '0'
+  '$CHILD' 'touch' 'made/b.out' 'echo' 'b' 'exit' '3'
+  # up to date: '$CHILD' 'touch' 'made/c.out' 'echo' 'c' 'exit' '0'
+  $ $RUN --path tree --destination made --command $CHILD --creates %d%n.out \
+  >   --parameters 'touch %d%n.out echo %n exit %e'
+  a
+  b
+  wendrix-run: 1 of 2 commands failed
+  [1]
+
+A command ended by a signal has its file removed, so the next run does the entry again.
+
+  $ mkdir stopped
+  $ $RUN --path tree --destination stopped --command $CHILD --creates %d%n.out \
+  >   --parameters 'touch %d%n.out echo %n sleep 600000' >started & pid=$!
+  > until grep -q a started; do sleep 0.01; done; kill $pid; wait $pid; echo $?; ls stopped
+  wendrix-run: stopped by SIGTERM, 1 of 1 command failed
+  143
+  $ $RUN --path tree --destination stopped --command $CHILD --creates %d%n.out \
+  >   --parameters 'touch %d%n.out echo %n' && ls stopped
+  a
+  b
+  c
+  a.out
+  b.out
+  c.out
+
+--joblog: a line per command, tab-separated, after a header; times left out here.
+
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e' --joblog log; cut -f 1-3,6 log
+  a
+  b
+  c
+  wendrix-run: 1 of 3 commands failed
+  Path	Exitval	Signal	Command
+  tree/a.0	0	0	'$CHILD' 'echo' 'a' 'exit' '0'
+  tree/b.3	3	0	'$CHILD' 'echo' 'b' 'exit' '3'
+  tree/c.0	0	0	'$CHILD' 'echo' 'c' 'exit' '0'
+
+--resume goes by path: here an entry comes before b and c is gone, which would put b's record on
+another entry if records were counted by position. --retry-failed runs only what failed; a
+changed command runs what was done again.
+
+  $ touch tree/aa.0 && rm tree/c.0
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e' --joblog log --resume
+  aa
+  b
+  wendrix-run: 1 of 2 commands failed
+  [1]
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e' --joblog log --retry-failed
+  b
+  wendrix-run: 1 of 1 command failed
+  [1]
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n-x exit 0' --joblog log --resume
+  a-x
+  aa-x
+  b-x
+  $ $RUN --path tree --command $CHILD --parameters 'echo %n-x exit 0' --joblog log --resume --dry-run
+  # done: '$CHILD' 'echo' 'a-x' 'exit' '0'
+  # done: '$CHILD' 'echo' 'aa-x' 'exit' '0'
+  # done: '$CHILD' 'echo' 'b-x' 'exit' '0'
+  $ cut -f 1-3 log | tail -n +5
+  tree/aa.0	0	0
+  tree/b.3	3	0
+  tree/b.3	3	0
+  tree/a.0	0	0
+  tree/aa.0	0	0
+  tree/b.3	0	0
+
+Names holding a line break, a tab or a backslash are escaped, so each record reads back.
+
+  $ touch root/$'t\tb\\\\n.txt'
+  $ $RUN --joblog names --path root --command $CHILD --parameters 'exit 0 %f' && cut -f 1 names | cat -v
+  Path
+  root/it's "odd"\nM-^?.txt
+  root/plain.txt
+  root/t\tb\\\\n.txt
+  root/sub/$(touch pwned).txt
+  $ $RUN --joblog names --path root --command $CHILD --parameters 'exit 0 %f' --resume
+  $ $RUN --joblog other.ini --path root --command $CHILD --resume
+  wendrix-run: other.ini is not a job log of wendrix-run
+  [2]
+
+Killed with SIGKILL, the run leaves each line whole; --resume does the rest, nothing twice.
+
+  $ mkdir many && (cd many && seq 1000 | xargs touch)
+  $ $RUN -j 4 --path many --command $CHILD --parameters 'exit 0 %n' --joblog kill.log & pid=$!
+  > until [ "$(cat kill.log 2>/dev/null | wc -l)" -gt 100 ]; do sleep 0.01; done
+  > { kill -9 $pid && wait $pid; } 2>/dev/null
+  > awk -F '\t' 'NF != 6 { print "torn:", $0 }' kill.log; tail -c 1 kill.log | od -An -c
+    \n
+  $ $RUN -j 4 --path many --command $CHILD --parameters 'exit 0 %n' --joblog kill.log --resume
+  $ cut -f 1 kill.log | sort | uniq -d; wc -l <kill.log
+  1001
