@@ -217,7 +217,7 @@ does what the run does, and creates what the run creates.
   '$CHILD' 'args' '$(touch pwned)' 'out/sub/' '--' 'root/sub/$(touch pwned).txt'
 
 --exclude leaves out names: a folder is not entered, a file not processed; --max-depth limits
-the levels entered.
+the levels entered, and a folder not entered is mirrored only when it is processed itself.
 
   $ $RUN --path root --command $CHILD --parameters 'echo %f' --exclude sub --exclude 'it*'
   root/plain.txt
@@ -226,6 +226,14 @@ the levels entered.
   M-^?.txt
   root/plain.txt
   root/sub/
+  $ $RUN --path root --destination out --command $CHILD --parameters %f --max-depth 0 --dry-run \
+  >   | cat -v
+  '$CHILD' $'root/it\'s "odd"\nM-^?.txt'
+  '$CHILD' 'root/plain.txt'
+  $ $RUN --path root --destination out --command $CHILD --parameters %f --max-depth 0 --dry-run \
+  >   --folders --no-files
+  mkdir -p -- 'out/sub'
+  '$CHILD' 'root/sub/'
   $ $RUN --path root --command $CHILD --parameters 'echo %f' --max-depth 1 | cat -v
   root/it's "odd"
   M-^?.txt
