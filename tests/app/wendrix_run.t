@@ -8,7 +8,7 @@ commentary.
 A tree whose extensions are exit statuses, and one with names a shell would take apart.
 
   $ mkdir tree out root root/sub && touch tree/a.0 tree/b.3 tree/c.0
-  $ touch root/plain.txt "root/it's \"odd\""$'\n\xff'.txt 'root/sub/$(touch pwned).txt'
+  $ touch root/plain.txt "root/it's \"odd\""$'\n\xff'.txt "root/sub/\$(touch pwned) 'x'.txt"
 
 Exit statuses and what standard error tells.
 
@@ -195,7 +195,7 @@ does what the run does, and creates what the run creates.
   mkdir -p -- 'out/sub'
   '$CHILD' 'args' $'it\'s "odd"\nM-^?' 'out/' '--' $'root/it\'s "odd"\nM-^?.txt'
   '$CHILD' 'args' 'plain' 'out/' '--' 'root/plain.txt'
-  '$CHILD' 'args' '$(touch pwned)' 'out/sub/' '--' 'root/sub/$(touch pwned).txt'
+  '$CHILD' 'args' '$(touch pwned) '\''x'\''' 'out/sub/' '--' 'root/sub/$(touch pwned) '\''x'\''.txt'
   $ bash jobs | cat -v >pasted && test -d out/sub && test ! -e pwned && rm -r out/sub
   $ $RUN job.ini | cat -v | cmp - pasted && cat pasted
   it's "odd"
@@ -208,13 +208,13 @@ does what the run does, and creates what the run creates.
   out/
   --
   root/plain.txt
-  $(touch pwned)
+  $(touch pwned) 'x'
   out/sub/
   --
-  root/sub/$(touch pwned).txt
+  root/sub/$(touch pwned) 'x'.txt
   $ $RUN --dry-run --search 'sub/*.txt' job.ini
   mkdir -p -- 'out/sub'
-  '$CHILD' 'args' '$(touch pwned)' 'out/sub/' '--' 'root/sub/$(touch pwned).txt'
+  '$CHILD' 'args' '$(touch pwned) '\''x'\''' 'out/sub/' '--' 'root/sub/$(touch pwned) '\''x'\''.txt'
 
 --exclude leaves out names: a folder is not entered, a file not processed; --max-depth limits
 the levels entered, and a folder not entered is mirrored only when it is processed itself.
@@ -238,7 +238,7 @@ the levels entered, and a folder not entered is mirrored only when it is process
   root/it's "odd"
   M-^?.txt
   root/plain.txt
-  root/sub/$(touch pwned).txt
+  root/sub/$(touch pwned) 'x'.txt
 
 --tag: a header line before each command's output, on a line of its own; none for a command
 that wrote nothing.
@@ -346,7 +346,7 @@ Names holding a line break, a tab or a backslash are escaped, so each record rea
   root/it's "odd"\nM-^?.txt
   root/plain.txt
   root/t\tb\\\\n.txt
-  root/sub/$(touch pwned).txt
+  root/sub/$(touch pwned) 'x'.txt
   $ $RUN --joblog names --path root --command $CHILD --parameters 'exit 0 %f' --resume
   $ $RUN --joblog other.ini --path root --command $CHILD --resume
   wendrix-run: other.ini is not a job log of wendrix-run
