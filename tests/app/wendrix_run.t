@@ -309,8 +309,8 @@ A command ended by a signal has its file removed, so the next run does the entry
   tree/c.0	0	0	'$CHILD' 'echo' 'c' 'exit' '0'
 
 --resume goes by path: here an entry comes before b and c is gone, which would put b's record on
-another entry if records were counted by position. --retry-failed runs only what failed; a
-changed command runs what was done again.
+another entry if records were counted by position. --retry-failed runs only what failed, not
+what the log does not name (ab); a changed command runs what was done again.
 
   $ touch tree/aa.0 && rm tree/c.0
   $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e' --joblog log --resume
@@ -318,6 +318,7 @@ changed command runs what was done again.
   b
   wendrix-run: 1 of 2 commands failed
   [1]
+  $ touch tree/ab.0
   $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e' --joblog log --retry-failed
   b
   wendrix-run: 1 of 1 command failed
@@ -325,10 +326,12 @@ changed command runs what was done again.
   $ $RUN --path tree --command $CHILD --parameters 'echo %n-x exit 0' --joblog log --resume
   a-x
   aa-x
+  ab-x
   b-x
   $ $RUN --path tree --command $CHILD --parameters 'echo %n-x exit 0' --joblog log --resume --dry-run
   # done: '$CHILD' 'echo' 'a-x' 'exit' '0'
   # done: '$CHILD' 'echo' 'aa-x' 'exit' '0'
+  # done: '$CHILD' 'echo' 'ab-x' 'exit' '0'
   # done: '$CHILD' 'echo' 'b-x' 'exit' '0'
   $ cut -f 1-3 log | tail -n +5
   tree/aa.0	0	0
@@ -336,6 +339,7 @@ changed command runs what was done again.
   tree/b.3	3	0
   tree/a.0	0	0
   tree/aa.0	0	0
+  tree/ab.0	0	0
   tree/b.3	0	0
 
 Names holding a line break, a tab or a backslash are escaped, so each record reads back.
