@@ -16,10 +16,11 @@ WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 
 # compare TITLE NAME COMMAND NAME COMMAND: the two commands in turn, RUNS times each after one
-# warm-up, and the first one's best time over the second's. The machine is shared: taking turns
-# gives both the same load, and the best of several times is the one least disturbed by it.
+# warm-up; the first one's time over the second's, of the medians and of the best times. The
+# machine is shared: taking turns gives both the same load.
 compare() {
-  local best_a= best_b= i start middle end
+  local i start middle end
+  : >"$WORK/a" && : >"$WORK/b"
   for i in $(seq 0 "$RUNS"); do
     start=$(date +%s%N)
     bash -c "$3" >/dev/null
@@ -27,12 +28,16 @@ compare() {
     bash -c "$5" >/dev/null
     end=$(date +%s%N)
     ((i == 0)) && continue
-    if [ -z "$best_a" ] || ((middle - start < best_a)); then best_a=$((middle - start)); fi
-    if [ -z "$best_b" ] || ((end - middle < best_b)); then best_b=$((end - middle)); fi
+    echo $((middle - start)) >>"$WORK/a"
+    echo $((end - middle)) >>"$WORK/b"
   done
   echo "$1"
-  awk -v a="$best_a" -v b="$best_b" -v an="$2" -v bn="$4" 'BEGIN {
-    printf "  %-26s %8.3f s\n  %-26s %8.3f s\n  ratio %.3f\n", an, a / 1e9, bn, b / 1e9, a / b }'
+  paste <(sort -n "$WORK/a") <(sort -n "$WORK/b") | awk -v an="$2" -v bn="$4" '
+    { a[NR] = $1; b[NR] = $2 }
+    END { m = int((NR + 1) / 2)
+      printf "  %-26s median %8.3f s, best %8.3f s\n", an, a[m] / 1e9, a[1] / 1e9
+      printf "  %-26s median %8.3f s, best %8.3f s\n", bn, b[m] / 1e9, b[1] / 1e9
+      printf "  ratio of medians %.3f, of best times %.3f\n", a[m] / b[m], a[1] / b[1] }'
 }
 
 # 5,000 files in 50 folders, each with its made file beside it in the destination, newer.

@@ -93,9 +93,10 @@ TEST(ConsoleTitle, StartedCountAndEntryAtMostEvery100MsThenWhatRanAndFailed) {
   ConsoleTitle title([&](const std::string& text) { titles.push_back(text); });
   title.Starting("/d/a\033]0;x\a", 1000);  // control bytes cannot end the title's sequence
   title.Ended({true, 0, 0});
-  title.Starting("/d/b", 1050);  // held
+  title.Starting("/d/b", 1050);  // held until 100 ms have passed
   title.Ended({true, 0, 256});
   title.Idle(1080);
+  EXPECT_EQ(titles.size(), 1u);
   title.Idle(1100);
   title.Starting("/d/c", 1300);
   title.Ended({false, 2, 0});

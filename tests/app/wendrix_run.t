@@ -8,7 +8,7 @@ commentary.
 A tree whose extensions are exit statuses, and one with names a shell would take apart.
 
   $ mkdir tree out root root/sub && touch tree/a.0 tree/b.3 tree/c.0
-  $ touch root/plain.txt "root/it's \"odd\""$'\n\xff'.txt 'root/sub/$(touch pwned).txt'
+  $ touch root/plain.txt "root/it's \"odd\""$'\n\xff'.txt "root/sub/\$(touch pwned) 'x'.txt"
 
 Exit statuses and what standard error tells.
 
@@ -195,7 +195,7 @@ does what the run does, and creates what the run creates.
   mkdir -p -- 'out/sub'
   '$CHILD' 'args' $'it\'s "odd"\nM-^?' 'out/' '--' $'root/it\'s "odd"\nM-^?.txt'
   '$CHILD' 'args' 'plain' 'out/' '--' 'root/plain.txt'
-  '$CHILD' 'args' '$(touch pwned)' 'out/sub/' '--' 'root/sub/$(touch pwned).txt'
+  '$CHILD' 'args' '$(touch pwned) '\''x'\''' 'out/sub/' '--' 'root/sub/$(touch pwned) '\''x'\''.txt'
   $ bash jobs | cat -v >pasted && test -d out/sub && test ! -e pwned && rm -r out/sub
   $ $RUN job.ini | cat -v | cmp - pasted && cat pasted
   it's "odd"
@@ -208,16 +208,16 @@ does what the run does, and creates what the run creates.
   out/
   --
   root/plain.txt
-  $(touch pwned)
+  $(touch pwned) 'x'
   out/sub/
   --
-  root/sub/$(touch pwned).txt
+  root/sub/$(touch pwned) 'x'.txt
   $ $RUN --dry-run --search 'sub/*.txt' job.ini
   mkdir -p -- 'out/sub'
-  '$CHILD' 'args' '$(touch pwned)' 'out/sub/' '--' 'root/sub/$(touch pwned).txt'
+  '$CHILD' 'args' '$(touch pwned) '\''x'\''' 'out/sub/' '--' 'root/sub/$(touch pwned) '\''x'\''.txt'
 
 --exclude leaves out names: a folder is not entered, a file not processed; --max-depth limits
-the levels entered.
+the levels entered, and a folder not entered is mirrored only when it is processed itself.
 
   $ $RUN --path root --command $CHILD --parameters 'echo %f' --exclude sub --exclude 'it*'
   root/plain.txt
@@ -226,11 +226,19 @@ the levels entered.
   M-^?.txt
   root/plain.txt
   root/sub/
+  $ $RUN --path root --destination out --command $CHILD --parameters %f --max-depth 0 --dry-run \
+  >   | cat -v
+  '$CHILD' $'root/it\'s "odd"\nM-^?.txt'
+  '$CHILD' 'root/plain.txt'
+  $ $RUN --path root --destination out --command $CHILD --parameters %f --max-depth 0 --dry-run \
+  >   --folders --no-files
+  mkdir -p -- 'out/sub'
+  '$CHILD' 'root/sub/'
   $ $RUN --path root --command $CHILD --parameters 'echo %f' --max-depth 1 | cat -v
   root/it's "odd"
   M-^?.txt
   root/plain.txt
-  root/sub/$(touch pwned).txt
+  root/sub/$(touch pwned) 'x'.txt
 
 --tag: a header line before each command's output, on a line of its own; none for a command
 that wrote nothing.
@@ -301,8 +309,8 @@ A command ended by a signal has its file removed, so the next run does the entry
   tree/c.0	0	0	'$CHILD' 'echo' 'c' 'exit' '0'
 
 --resume goes by path: here an entry comes before b and c is gone, which would put b's record on
-another entry if records were counted by position. --retry-failed runs only what failed; a
-changed command runs what was done again.
+another entry if records were counted by position. --retry-failed runs only what failed, not
+what the log does not name (ab); a changed command runs what was done again.
 
   $ touch tree/aa.0 && rm tree/c.0
   $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e' --joblog log --resume
@@ -310,6 +318,7 @@ changed command runs what was done again.
   b
   wendrix-run: 1 of 2 commands failed
   [1]
+  $ touch tree/ab.0
   $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e' --joblog log --retry-failed
   b
   wendrix-run: 1 of 1 command failed
@@ -317,10 +326,12 @@ changed command runs what was done again.
   $ $RUN --path tree --command $CHILD --parameters 'echo %n-x exit 0' --joblog log --resume
   a-x
   aa-x
+  ab-x
   b-x
   $ $RUN --path tree --command $CHILD --parameters 'echo %n-x exit 0' --joblog log --resume --dry-run
   # done: '$CHILD' 'echo' 'a-x' 'exit' '0'
   # done: '$CHILD' 'echo' 'aa-x' 'exit' '0'
+  # done: '$CHILD' 'echo' 'ab-x' 'exit' '0'
   # done: '$CHILD' 'echo' 'b-x' 'exit' '0'
   $ cut -f 1-3 log | tail -n +5
   tree/aa.0	0	0
@@ -328,6 +339,7 @@ changed command runs what was done again.
   tree/b.3	3	0
   tree/a.0	0	0
   tree/aa.0	0	0
+  tree/ab.0	0	0
   tree/b.3	0	0
 
 Names holding a line break, a tab or a backslash are escaped, so each record reads back.
@@ -338,7 +350,7 @@ Names holding a line break, a tab or a backslash are escaped, so each record rea
   root/it's "odd"\nM-^?.txt
   root/plain.txt
   root/t\tb\\\\n.txt
-  root/sub/$(touch pwned).txt
+  root/sub/$(touch pwned) 'x'.txt
   $ $RUN --joblog names --path root --command $CHILD --parameters 'exit 0 %f' --resume
   $ $RUN --joblog other.ini --path root --command $CHILD --resume
   wendrix-run: other.ini is not a job log of wendrix-run
