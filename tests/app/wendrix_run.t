@@ -367,3 +367,114 @@ Killed with SIGKILL, the run leaves each line whole; --resume does the rest, not
   $ $RUN -j 4 --path many --command $CHILD --parameters 'exit 0 %n' --joblog kill.log --resume
   $ cut -f 1 kill.log | sort | uniq -d; wc -l <kill.log
   1001
+
+
+The walk: depth first, a folder's entries before its subfolders, later subfolders first ("b.txt"
+lists before "B1"); %d is the entry's place below the destination, and a dry run makes no
+folder.
+
+  $ mkdir -p walk/A/A1 walk/B/B1 &&
+  > touch walk/r.txt walk/A/a.txt walk/A/A1/a1.txt walk/B/b.txt walk/B/B1/b1.txt
+  $ $RUN --path walk --folders --command echo --parameters '%f>%d' --dry-run
+  'echo' 'walk/A/>A'
+  'echo' 'walk/B/>B'
+  'echo' 'walk/r.txt>'
+  'echo' 'walk/B/b.txt>B/'
+  'echo' 'walk/B/B1/>B/B1'
+  'echo' 'walk/B/B1/b1.txt>B/B1/'
+  'echo' 'walk/A/a.txt>A/'
+  'echo' 'walk/A/A1/>A/A1'
+  'echo' 'walk/A/A1/a1.txt>A/A1/'
+  $ mkdir copy &&
+  > $RUN --path walk/B --destination copy --command echo --parameters '%f>%d' --dry-run &&
+  > ls copy
+  mkdir -p -- 'copy/B1'
+  'echo' 'walk/B/b.txt>copy/'
+  'echo' 'walk/B/B1/b1.txt>copy/B1/'
+
+A search text holding a folder hands on paths in the folder listed: the Root's own a.txt does
+not stand in for A/a.txt.
+
+  $ touch walk/a.txt && $RUN --path walk --search A1/a1.txt --command echo --parameters %f --dry-run
+  'echo' 'walk/A/A1/a1.txt'
+  $ $RUN --path walk --folders --search B/B1 --command echo --parameters '%f>%d' --dry-run
+  'echo' 'walk/B/B1/>B/B1'
+  $ $RUN --path walk/A --search '../*.txt' --command echo --parameters '%f>%d' --dry-run
+  'echo' 'walk/A/../a.txt>../'
+  'echo' 'walk/A/../r.txt>../'
+  'echo' 'walk/A/A1/../a.txt>A1/../'
+
+Without a command, a placeholder or a kind of entry nothing runs, yet the folders are
+mirrored; with a command, each Mirrored folder exists before the commands of its parent's
+entries.
+
+  $ rm walk/a.txt &&
+  > mkdir m1 m2 m3 &&
+  > $RUN --path walk --folders --destination m1 --parameters %f &&
+  > $RUN --path walk --folders --destination m2 --command $CHILD --parameters '--flag %F 100%' &&
+  > $RUN --path walk --no-files --destination m3 --command $CHILD &&
+  > find m1 m2 m3 -type d | sort | xargs
+  m1 m1/A m1/A/A1 m1/B m1/B/B1 m2 m2/A m2/A/A1 m2/B m2/B/B1 m3 m3/A m3/A/A1 m3/B m3/B/B1
+  $ mkdir m4 &&
+  > $RUN --path walk --folders --destination m4 --command $CHILD --parameters 'isdir %d' | sort | uniq -c
+        9 yes
+
+The search text selects candidates only: every folder and link is walked, loops once, and A1
+by the name the walk meets first ("also" before "A1").
+
+  $ touch walk/A/A1/DOC &&
+  > mkdir walk/B/doc1 &&
+  > ln -s ../.. walk/A/A1/up &&
+  > ln -s . walk/B/self &&
+  > ln -s A1 walk/A/also
+  $ $RUN --path walk --folders --search 'doc*' --command echo --parameters %f --dry-run
+  'echo' 'walk/B/doc1/'
+  'echo' 'walk/A/also/DOC'
+
+A destination inside the Root is neither an entry nor entered nor mirrored, also by another
+name, nor when named through a link back to the Root; a link to the Root is not entered.
+
+  $ mkdir walk/B/out &&
+  > ln -s B/out walk/to_out &&
+  > $RUN --path walk --folders --search '*out' --destination walk/B/out --command echo --dry-run
+  mkdir -p -- 'walk/B/out/A'
+  mkdir -p -- 'walk/B/out/B'
+  mkdir -p -- 'walk/B/out/B/B1'
+  mkdir -p -- 'walk/B/out/B/doc1'
+  mkdir -p -- 'walk/B/out/B/self'
+  mkdir -p -- 'walk/B/out/A/A1'
+  mkdir -p -- 'walk/B/out/A/also'
+  mkdir -p -- 'walk/B/out/A/also/up'
+  $ mkdir walk/A/out &&
+  > $RUN --path walk --folders --search '*out' --destination walk/B/out --command echo --parameters '%f>%d' --dry-run
+  mkdir -p -- 'walk/B/out/A'
+  mkdir -p -- 'walk/B/out/B'
+  mkdir -p -- 'walk/B/out/B/B1'
+  mkdir -p -- 'walk/B/out/B/doc1'
+  mkdir -p -- 'walk/B/out/B/self'
+  mkdir -p -- 'walk/B/out/A/A1'
+  mkdir -p -- 'walk/B/out/A/also'
+  mkdir -p -- 'walk/B/out/A/out'
+  mkdir -p -- 'walk/B/out/A/also/up'
+  'echo' 'walk/A/out/>walk/B/out/A/out'
+  $ ln -s . walk/alias &&
+  > $RUN --path walk --folders --destination walk/alias/B/out --command missing; find walk/B/out -maxdepth 2 | sort | xargs
+  wendrix-run: cannot start missing: No such file or directory
+  wendrix-run: 16 of 16 commands could not be started
+  walk/B/out walk/B/out/A walk/B/out/A/A1 walk/B/out/A/also walk/B/out/A/out walk/B/out/B walk/B/out/B/B1 walk/B/out/B/doc1 walk/B/out/B/self walk/B/out/alias
+  $ p=walk/B/B1; for i in $(seq 12); do mkdir d$i; ln -s "$PWD/d$i" $p/x; ln -s "$PWD/d$i" $p/y; p=d$i; done; touch d12/deep.txt
+
+Every folder is entered once whatever the links to it: each level links twice to the next,
+so followed link by link the file at the bottom would be reached 2^12 times; C, walked before
+A, is the name A is entered by.
+
+  $ rm -r walk/A/also walk/B/doc1 walk/A/A1/DOC walk/B/out walk/A/out walk/to_out walk/alias &&
+  > ln -s A walk/C &&
+  > ln -s ../A walk/B/toA &&
+  > $RUN --path walk --command echo --parameters '%f>%d' --dry-run
+  'echo' 'walk/r.txt>'
+  'echo' 'walk/C/a.txt>C/'
+  'echo' 'walk/C/A1/a1.txt>C/A1/'
+  'echo' 'walk/B/b.txt>B/'
+  'echo' 'walk/B/B1/b1.txt>B/B1/'
+  'echo' 'walk/B/B1/y/y/y/y/y/y/y/y/y/y/y/y/deep.txt>B/B1/y/y/y/y/y/y/y/y/y/y/y/y/'
