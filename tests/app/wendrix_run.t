@@ -478,3 +478,51 @@ A, is the name A is entered by.
   'echo' 'walk/B/b.txt>B/'
   'echo' 'walk/B/B1/b1.txt>B/B1/'
   'echo' 'walk/B/B1/y/y/y/y/y/y/y/y/y/y/y/y/deep.txt>B/B1/y/y/y/y/y/y/y/y/y/y/y/y/'
+
+
+How the parameters become words: blanks and tabs part them, double quotes join, "" inside
+quotes is a quote, 2n backslashes before a quote give n and the quote acts, 2n+1 give n and a
+quote; a command that begins with a quote is split the same way.
+
+  $ mkdir w &&
+  > cd w &&
+  > mkdir -p one data/sub real names 'sep/my.d/a\b|c' &&
+  > touch one/x data/sub/archive.tar.gz 'sep/my.d/a\b|c/.x"y' &&
+  > ln -s real link
+  $ cd w && $RUN --path one --command echo --parameters $' %n\t"" x"c d"y  b ' --dry-run
+  'echo' 'x' '' 'xc dy' 'b'
+  $ cd w && $RUN --path one --command echo --parameters '"a""b c" a\b a\\b %n' --dry-run
+  'echo' 'a"b c' 'a\b' 'a\\b' 'x'
+  $ cd w && $RUN --path one --command echo --parameters 'a\\"b c" a\\\"b "a\\" b %n' --dry-run
+  'echo' 'a\b c' 'a\"b' 'a\' 'b' 'x'
+  $ cd w && $RUN --path one --command $'"echo" %f "open b\nc' --parameters %n --dry-run
+  'echo' '%f' $'open b\nc' 'x'
+
+The placeholders, expanded in one pass: a value is never searched again; %t is the real folder
+TMPDIR names. A folder has no name or extension, and an empty value alone makes no word;
+only "/" separates, so backslashes, "|" and quotes belong to names.
+
+  $ cd w && mkdir copy &&
+  > HOME=/home/%t%d TMPDIR=$WORK/w/link $RUN --path data --search '*.gz' --destination copy --command echo --parameters '%f %p %n %e %h %t %d' --dry-run
+  mkdir -p -- 'copy/sub'
+  'echo' 'data/sub/archive.tar.gz' 'data/sub/' 'archive.tar' 'gz' '/home/%t%d/' '$WORK/w/real/' 'copy/sub/'
+  $ cd w && $RUN --path data --no-files --folders --command echo --parameters '%F %x 100% %APPDIR% %f|%p|%n|%e %n %e %d "%n"' --dry-run
+  'echo' '%F' '%x' '100%' '%APPDIR%' 'data/sub/|data/sub/||' 'sub' ''
+  $ cd w && $RUN --path sep --command echo --parameters '%p|%n|%e' --dry-run
+  'echo' 'sep/my.d/a\b|c/|.x"y|'
+
+Any name stays one word.
+
+  $ cd w && cd names &&
+  > touch 'with space' "it's \"q\"" -- -dash $'new\nline' %d%f%t $'\xff\xfe' 'back\slash\"' $'tab\tand  blanks' &&
+  > $RUN --path . --command echo --parameters 'a %f "q %f"'
+  a ./%d%f%t q ./%d%f%t
+  a ./-dash q ./-dash
+  a ./back\slash\" q ./back\slash\"
+  a ./it's "q" q ./it's "q"
+  a ./new
+  line q ./new
+  line
+  a ./tab	and  blanks q ./tab	and  blanks
+  a ./with space q ./with space
+  a ./ÿþ q ./ÿþ

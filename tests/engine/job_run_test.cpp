@@ -24,43 +24,7 @@ using testing::TestChild;
 using Words = std::vector<std::string>;
 using namespace std::string_literals;
 
-TEST(BuildCommandLine, WordsFollowTheCommandLineRules) {
-  const std::vector<std::pair<std::string, Words>> cases = {
-      {" a\t\"\" x\"c d\"y  b ", {"a", "", "xc dy", "b"}},
-      {R"("a""b c" a\b a\\b)", {"a\"b c", "a\\b", "a\\\\b"}},  // "" inside quotes: a quote
-      // 2n backslashes before a quote give n and the quote acts; 2n+1 give n and a quote.
-      {R"(a\\"b c" a\\\"b "a\\" b)", {"a\\b c", "a\\\"b", "a\\", "b"}},
-      {"\"open b\nc", {"open b\nc"}},
-  };
-  for (const auto& [line, words] : cases) {
-    EXPECT_EQ(BuildCommandLine("prog", line, "/x", "").args, words) << line;
-    // A command that begins with a quote is split the same way.
-    const CommandLine quoted = BuildCommandLine("\"p\" " + line, "", "/x", "");
-    EXPECT_EQ(quoted.program, "p");
-    EXPECT_EQ(quoted.args, words) << line;
-  }
-}
-
-TEST(BuildCommandLine, PlaceholdersForFilesAndFoldersExpandedInOnePass) {
-  setenv("HOME", "/home/%t%d", 1);
-  const testing::TempDir temp;  // %t: the real folder TMPDIR names
-  fs::create_directory(temp / "real");
-  fs::create_directory_symlink(temp / "real", temp / "link");
-  setenv("TMPDIR", (temp / "link").c_str(), 1);
-  auto args = [](auto p, auto f, auto t) { return BuildCommandLine("prog", p, f, t).args; };
-  const std::string file = "/data/sub/archive.tar.gz";
-  EXPECT_EQ(args("%f %p %n %e %h %t %d", file, "/copy/sub/"),
-            (Words{file, "/data/sub/", "archive.tar", "gz", "/home/%t%d/",
-                   fs::canonical(temp / "real").string() + "/", "/copy/sub/"}));
-  unsetenv("TMPDIR");
-  // A folder has no name or extension; an empty value alone makes no argument, quoted an empty one.
-  EXPECT_EQ(args("%F %x 100% %APPDIR% %f|%p|%n|%e %n %e %d \"%n\"", "/data/sub/", ""),
-            (Words{"%F", "%x", "100%", "%APPDIR%", "/data/sub/|/data/sub/||", ""}));
-  // Only "/" separates; backslashes, "|" and quotes belong to names. A name stays one word.
-  EXPECT_EQ(args("%p|%n|%e", "/my.d/a\\b|c/.x\"y", ""), Words{"/my.d/a\\b|c/|.x\"y|"});
-  for (const std::string name : {"with space", "it's \"q\"", "-dash", "new\nline", "%d%f%t",
-                                 "\xff\xfe", "back\\slash\\\"", "tab\tand  blanks"})
-    EXPECT_EQ(args("a %f \"q %f\"", "/d/" + name, ""), (Words{"a", "/d/" + name, "q /d/" + name}));
+TEST(BuildCommandLine, AppDirIsTheProgramFolderInTheCommandOnly) {
   // The command is split only when it begins with a quote; every %APPDIR% is the program's
   // folder either way, and nothing else in the command is replaced.
   const std::string program_folder = testing::ThisProgramFolder();
