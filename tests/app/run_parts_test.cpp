@@ -39,29 +39,6 @@ TEST(RunOptions, ValuesAndCountsInEveryFormAndTheFileAnywhere) {
   // own tests read settings from "-" and save a file's values with one changed.
 }
 
-TEST(RunOptions, WrongCommandLinesAreRefusedWithAReason) {
-  const std::pair<Args, const char*> cases[] = {
-      {{}, "no settings file or value given"},
-      {{"--dry-run", "-j", "2"}, "no settings file or value given"},
-      {{"a.ini", "b.ini"}, "only one settings file"},
-      {{"--bogus", "a.ini"}, "unknown option --bogus ("},
-      {{"--paramters", "a.ini"}, "unknown option --paramters, did you mean --parameters?"},
-      {{"-path", "x"}, "unknown option -path, did you mean --path?"},
-      {{"--search"}, "--search needs a value"},
-      {{"-j", "-1", "a.ini"}, "-j/--jobs needs a number"},
-      {{"--jobs=2x", "a.ini"}, "-j/--jobs needs a number"},
-      {{"-j", "9999999", "a.ini"}, "-j/--jobs needs a number"},
-      {{"--save=", "a.ini"}, "--save needs the name of a file"},
-      {{"--files=1", "a.ini"}, "--files takes no value"},
-  };
-  for (const auto& [args, reason] : cases) {
-    const std::string error = ParseRunOptions(args).error;
-    EXPECT_EQ(error.rfind(reason, 0), 0u) << error;
-    EXPECT_NE(error.find("--help"), std::string::npos) << error;
-  }
-  EXPECT_TRUE(ParseRunOptions({"--help"}).options.help);
-}
-
 TEST(RunProgress, TextCountsTimesAndEstimatesFromThePaceSoFar) {
   EXPECT_EQ(ProgressText(0, 120, 0, 400), "0/120 done, 0 failed, 0:00 elapsed");
   EXPECT_EQ(ProgressText(30, 120, 2, 10'000),

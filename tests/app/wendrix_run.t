@@ -134,6 +134,30 @@ status 2 and one line.
   $ $RUN --retry-failed --resume --joblog log --path tree
   wendrix-run: --resume and --retry-failed cannot be given together (see wendrix-run --help)
   [2]
+  $ $RUN --dry-run -j 2
+  wendrix-run: no settings file or value given (see wendrix-run --help)
+  [2]
+  $ $RUN --paramters x a.ini
+  wendrix-run: unknown option --paramters, did you mean --parameters? (see wendrix-run --help)
+  [2]
+  $ $RUN -path x
+  wendrix-run: unknown option -path, did you mean --path? (see wendrix-run --help)
+  [2]
+  $ $RUN -j -1 a.ini
+  wendrix-run: -j/--jobs needs a number of commands, 0 or more (see wendrix-run --help)
+  [2]
+  $ $RUN --jobs=2x a.ini
+  wendrix-run: -j/--jobs needs a number of commands, 0 or more (see wendrix-run --help)
+  [2]
+  $ $RUN -j 9999999 a.ini
+  wendrix-run: -j/--jobs needs a number of commands, 0 or more (see wendrix-run --help)
+  [2]
+  $ $RUN --save= a.ini
+  wendrix-run: --save needs the name of a file (see wendrix-run --help)
+  [2]
+  $ $RUN --files=1 a.ini
+  wendrix-run: --files takes no value (see wendrix-run --help)
+  [2]
 
 A Mirrored folder that cannot be made is told, and the entries below it still run; held errors
 are output too.
