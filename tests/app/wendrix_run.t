@@ -203,6 +203,41 @@ values stay where no option sets them.
   wendrix-run: no folder to walk: name it with --path
   [2]
 
+A hand-edited settings file reads alike with every line end: keys without regard to ASCII case,
+the first of a key counts, blanks around a value go, comments and lines without "=" count
+for nothing, and a group header ends what is read. A value ends at its first NUL byte, as
+every system call would read it, and a key holding one matches nothing. A check box reads its
+value as formatted scanning does, saturated, so that no value wraps round to a cleared box.
+
+  $ printf '%s\n' '' $'  \t' $'\t  stringpath=C:\\x' 'StringParameters   =    -o=%d   ' \
+  >   'StringCommand = first' 'stringcommand = second' '  ; CheckboxProcessFiles = 0' \
+  >   'StringSearchText = a;b=c # d' 'StringDestination' '[Main]' 'CheckboxProcessFolders = 1' >hand.ini
+  $ for end in '\r\n' '\n' '\r' '\n\r\n'; do
+  >   awk -v ORS="$end" 1 hand.ini >h.ini && $RUN h.ini --save s.ini && cat -v s.ini; done | sort | uniq -c
+        4 CheckboxProcessFiles = 1^M
+        4 CheckboxProcessFolders = 0^M
+        4 StringCommand = first^M
+        4 StringDestination = ^M
+        4 StringParameters = -o=%d^M
+        4 StringPath = C:\x^M
+        4 StringSearchText = a;b=c # d^M
+  $ printf 'StringPath = /x/root\0\0\0\nStringCommand = /bin/echo\0 --evil\nStringSearch\0Text = x\nStringParameters = \0x\nStringDestination = v \0 w\n' >nul.ini &&
+  > $RUN nul.ini --save s.ini && cat -v s.ini
+  StringPath = /x/root^M
+  StringSearchText = ^M
+  CheckboxProcessFiles = 1^M
+  CheckboxProcessFolders = 0^M
+  StringDestination = v^M
+  StringCommand = /bin/echo^M
+  StringParameters = ^M
+  $ for values in '4294967296 1abc' 'abc \v+5' '-9999999999 -3' '0 '; do set -- $values
+  >   printf 'CheckboxProcessFiles = %b\nCheckboxProcessFolders = %b\n' "$1" "$2" >i.ini &&
+  >   $RUN i.ini --save s.ini && grep -h Checkbox s.ini | tr -d '\r' | xargs; done
+  CheckboxProcessFiles = 1 CheckboxProcessFolders = 1
+  CheckboxProcessFiles = 0 CheckboxProcessFolders = 1
+  CheckboxProcessFiles = 1 CheckboxProcessFolders = 1
+  CheckboxProcessFiles = 0 CheckboxProcessFolders = 0
+
 Settings come from a FIFO (its writer coming after the reader opened it), standard input and
 /dev/stdin as from a file.
 
