@@ -22,12 +22,22 @@ Exit statuses and what standard error tells.
   c
   wendrix-run: 1 of 3 commands failed
   [1]
+  $ $RUN -j 3 --path tree --command $CHILD --parameters 'echo %n exit %e'
+  a
+  b
+  c
+  wendrix-run: 1 of 3 commands failed
+  [1]
   $ $RUN --path tree --command $CHILD --parameters 'echo %n exit %e' --fail-fast
   a
   b
   wendrix-run: 1 of 2 commands failed
   [1]
   $ $RUN --path tree --command missing/program
+  wendrix-run: cannot start missing/program: No such file or directory
+  wendrix-run: 3 of 3 commands could not be started
+  [1]
+  $ $RUN -j 3 --path tree --command missing/program
   wendrix-run: cannot start missing/program: No such file or directory
   wendrix-run: 3 of 3 commands could not be started
   [1]
