@@ -56,6 +56,18 @@ Exit statuses and what standard error tells.
   a
   b
   c
+
+The progress line only on a terminal, and off it while a command writes its own error: that
+comes on a line cleared of the progress, which is drawn again after.
+
+  $ script -qec "$RUN --path tree --command $CHILD --parameters 'stderr %n' --progress >off" \
+  >   /dev/null | cat -v | sed 's/\^M\^\[\[K/|/g' |
+  >   grep -oE '^\|wendrix-run: 0/3 done, 0 failed, 0:00 elapsed|\|[abc]\|wendrix-run: |\|$' && cat off
+  |wendrix-run: 0/3 done, 0 failed, 0:00 elapsed
+  |a|wendrix-run: 
+  |b|wendrix-run: 
+  |c|wendrix-run: 
+  |
   $ $RUN --path tree --command $CHILD --parameters 'echo %n' 2>&1 >/dev/full | cut -d , -f 1
   wendrix-run: the output could not be written (No space left on device)
   [3]
