@@ -111,15 +111,6 @@ struct Program : Process {
   }
 };
 
-// Runs a shell command and gives the first line of its output.
-std::string Shell(const std::string& command) {
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
-  pclose(pipe);
-  return output.substr(0, output.find('\n'));
-}
-
 std::string SettingsPath(const TempDir& dir) { return dir / "home/.config/Wendrix/default.ini"; }
 
 void WriteDefaultSettings(const TempDir& dir, const std::string& text) {
@@ -247,7 +238,8 @@ class DesktopProgramTest : public ::testing::Test {
 
   // Runs a shell command on the test's display: the first line of its output.
   std::string X(const std::string& command) const {
-    return Shell("DISPLAY=" + display_ + " " + command);
+    const std::string output = RunShell("DISPLAY=" + display_ + " " + command).second;
+    return output.substr(0, output.find('\n'));
   }
   // The first visible window whose name matches, once it is mapped (with wait "": now, if any).
   std::string FindWindow(const std::string& name = "^Wendrix$",

@@ -25,21 +25,9 @@ using namespace testing;
 const std::string kProgram = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix-run";
 const std::string kWendrixRun = "'" + kProgram + "'";
 
-// Runs a shell command line without standard input: its exit status, and its output and errors
-// together (unless the line sends its output elsewhere). The temporary paths hold no blank or
-// quote.
-std::pair<int, std::string> RunProgram(const std::string& line) {
-  FILE* pipe = popen(("exec 2>&1 </dev/null; " + line).c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
 // Starts wendrix-run with options (shell words), its standard output on out_fd and its input
-// /dev/null. With own_terminal, out_fd is a
-// pseudo-terminal that becomes the terminal of the session it leads, and its standard input too.
+// /dev/null. With own_terminal, out_fd is a pseudo-terminal that becomes the terminal of the
+// session it leads, and its standard input too.
 pid_t StartRun(const std::string& options, int out_fd, bool own_terminal) {
   const pid_t pid = fork();
   if (pid == 0) {
@@ -106,7 +94,7 @@ TEST(WendrixRunTranscript, EveryCommandGivesTheOutputAndStatusWritten) {
     }
     std::string quoted;
     for (char c : command) quoted += c == '\'' ? "'\\''" : std::string(1, c);
-    auto [got_status, got] = RunProgram("exec bash -o pipefail -c '" + quoted + "'");
+    auto [got_status, got] = RunShell("exec 2>&1; exec bash -o pipefail -c '" + quoted + "'");
     for (const auto& [path, name] :
          {std::pair{folder, "$WORK"}, {TestChild(), "$CHILD"}, {kProgram, "$RUN"}}) {
       for (std::size_t at; (at = got.find(path)) != std::string::npos;)
