@@ -221,6 +221,18 @@ values stay where no option sets them.
   StringDestination = out
   StringCommand = $CHILD
   StringParameters = args %n "%d" -- %f
+  $ $RUN --search x '--path=/a b' --no-files --folders --command --x --parameters '-v %f' \
+  >   --destination d --save forms.ini && cat -v forms.ini
+  StringPath = /a b^M
+  StringSearchText = x^M
+  CheckboxProcessFiles = 0^M
+  CheckboxProcessFolders = 1^M
+  StringDestination = d^M
+  StringCommand = --x^M
+  StringParameters = -v %f^M
+  $ $RUN --search= --files --save forms.ini -- forms.ini && grep -E 'Search|Files' forms.ini | cat -v
+  StringSearchText = ^M
+  CheckboxProcessFiles = 1^M
   $ $RUN --path '' --search nopath job.ini
   wendrix-run: no folder to walk: name it with --path
   [2]
