@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "engine/placeholders.h"
+
 namespace wendrix {
 namespace {
 
@@ -244,10 +246,12 @@ std::string RunUsage() {
       text += HelpLine(entries[i].first, entries[i].second, kColumn) + "\n";
     }
   }
+  for (std::size_t i = 0; i < std::size(kPlaceholders); ++i) {
+    text += i == 0 ? "Placeholders: " : i == 4 ? "\n" : ", ";
+    text += std::string{'%', kPlaceholders[i].letter, ' '} + kPlaceholders[i].meaning;
+  }
   return text +
-         "Placeholders: %f full path, %p folder/, %n name without extension, %e extension\n"
-         "%h home/, %t temp/, %d mirror below --destination (of a file: its folder/)\n"
-         "Example: wendrix-run --path ~/photos --search '*.jpg' --destination ~/small \\\n"
+         "\nExample: wendrix-run --path ~/photos --search '*.jpg' --destination ~/small \\\n"
          "           --command convert --parameters '\"%f\" -resize 50% \"%d%n.%e\"'\n"
          "Exit: 0 all ended with 0; 1 a command failed or did not start, or a folder was\n"
          "not listed or made; 2 bad arguments or settings; 3 output lost; 128+N signal N\n";

@@ -12,6 +12,7 @@
 
 #include "engine/command_executor.h"
 #include "engine/command_line.h"
+#include "engine/placeholders.h"
 #include "services/clock.h"
 #include "services/directory_listing.h"
 #include "services/path_helpers.h"
@@ -19,8 +20,6 @@
 
 namespace wendrix {
 namespace {
-
-constexpr const char* kPlaceholders[] = {"%f", "%p", "%n", "%e", "%h", "%t", "%d"};
 
 // The walk's own pace between commands: a tree of many folders and no command would otherwise
 // leave the window unanswered for as long as the walk takes.
@@ -42,9 +41,9 @@ struct FolderIdentityHash {
 }  // namespace
 
 bool HasPlaceholder(const std::string& parameters) {
-  return std::any_of(
-      std::begin(kPlaceholders), std::end(kPlaceholders),
-      [&](const char* placeholder) { return CountOccurrences(parameters, placeholder) > 0; });
+  return std::any_of(std::begin(kPlaceholders), std::end(kPlaceholders), [&](const Placeholder& p) {
+    return parameters.find(std::string{'%', p.letter}) != std::string::npos;
+  });
 }
 
 namespace {

@@ -37,14 +37,16 @@ constexpr const char* kKeys[] = {kKeyPath,           kKeySearchText,  kKeyProces
 
 // The seven values of the store in use, which it closes.
 Settings ReadOpenStore() {
+  const Settings missing = MissingKeyDefaults();
   Settings settings;
-  settings.path = StoreReadString(kKeyPath, "");
-  settings.search_text = StoreReadString(kKeySearchText, "");
-  settings.process_files = StoreReadInteger(kKeyProcessFiles, 1) != 0 ? 1 : 0;
-  settings.process_folders = StoreReadInteger(kKeyProcessFolders, 0) != 0 ? 1 : 0;
-  settings.destination = StoreReadString(kKeyDestination, "");
-  settings.command = StoreReadString(kKeyCommand, "");
-  settings.parameters = StoreReadString(kKeyParameters, "");
+  settings.path = StoreReadString(kKeyPath, missing.path);
+  settings.search_text = StoreReadString(kKeySearchText, missing.search_text);
+  settings.process_files = StoreReadInteger(kKeyProcessFiles, missing.process_files) != 0 ? 1 : 0;
+  settings.process_folders =
+      StoreReadInteger(kKeyProcessFolders, missing.process_folders) != 0 ? 1 : 0;
+  settings.destination = StoreReadString(kKeyDestination, missing.destination);
+  settings.command = StoreReadString(kKeyCommand, missing.command);
+  settings.parameters = StoreReadString(kKeyParameters, missing.parameters);
   StoreClose();
   return settings;
 }

@@ -1,6 +1,7 @@
 #include "settings/settings_store.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,10 +30,6 @@ using detail::SettingsEntry;
 // Texts and paths are UTF-8 here, so values of a UTF-8 file need no conversion.
 constexpr bool kNarrowIsUtf8 = true;
 
-// A settings file is a few hundred bytes; anything beyond this is not one, and is treated like a
-// file too large to hold rather than filling memory.
-constexpr std::uint64_t kMaxContentSize = std::uint64_t{1} << 30;
-
 enum class ReadResult { kRead, kCannotOpen, kTooLarge };
 
 ReadResult ReadWholeFile(const std::string& file_name, std::string& content) {
@@ -41,35 +38,37 @@ ReadResult ReadWholeFile(const std::string& file_name, std::string& content) {
   struct stat info;
   // Only regular files: a folder cannot be read, and a device or pipe may never end.
   if (fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadResult::kCannotOpen;
-  if (static_cast<std::uint64_t>(info.st_size) > kMaxContentSize) return ReadResult::kTooLarge;
-  try {
-    // Read to the end rather than to the reported size: the file may have grown meanwhile.
-    std::size_t used = 0;
-    content.resize(static_cast<std::size_t>(info.st_size) + 4096);
-    for (;;) {
-      if (used == content.size()) {
-        if (used > kMaxContentSize) {
-          content = std::string();
-          return ReadResult::kTooLarge;
-        }
-        content.resize(content.size() * 2);
-      }
-      const ssize_t got = read(fd.Get(), content.data() + used, content.size() - used);
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        content = std::string();
-        return ReadResult::kCannotOpen;
-      }
-      if (got == 0) break;
-      used += static_cast<std::size_t>(got);
-    }
-    content.resize(used);
-  } catch (const std::bad_alloc&) {
-    content = std::string();
-    return ReadResult::kTooLarge;
-  }
-  return ReadResult::kRead;
+  const int error = ReadSettingsBytes(fd.Get(), content);
+  if (error != 0) content = std::string();
+  return error == 0       ? ReadResult::kRead
+         : error == EFBIG ? ReadResult::kTooLarge
+                          : ReadResult::kCannotOpen;
 }
+
+}  // namespace
+
+int ReadSettingsBytes(int fd, std::string& content) {
+  // A settings file is a few hundred bytes; this much is surely something else (/dev/zero).
+  constexpr std::size_t kMostSettingsBytes = std::size_t{16} << 20;
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+      if (content.size() + static_cast<std::size_t>(got) > kMostSettingsBytes) return EFBIG;
+      content.append(buffer, static_cast<std::size_t>(got));
+    } else if (got == 0) {
+      return 0;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // Standard input may have been left non-blocking by whoever gave it.
+      pollfd wait{fd, POLLIN, 0};
+      if (poll(&wait, 1, -1) < 0 && errno != EINTR) return errno;
+    } else if (errno != EINTR) {
+      return errno;
+    }
+  }
+}
+
+namespace {
 
 struct Store {
   bool in_use = false;

@@ -31,4 +31,8 @@ std::int32_t StoreReadInteger(const std::string& key, std::int32_t default_value
 // completely (the earlier file is then left as it was).
 bool StoreClose();
 
+// Reads fd to its end into content: 0, or the errno of the failure (EFBIG past the size no
+// settings file has).
+int ReadSettingsBytes(int fd, std::string& content);
+
 }  // namespace wendrix

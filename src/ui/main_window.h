@@ -43,6 +43,15 @@ enum Gadget {
   GadgetCount
 };
 
+// The buttons that append a placeholder, in the order of the placeholder table.
+inline constexpr Gadget kPlaceholderButtons[] = {ButtonPathFilename,
+                                                 ButtonPath,
+                                                 ButtonFilename,
+                                                 ButtonExtension,
+                                                 ButtonHome,
+                                                 ButtonTemp,
+                                                 ButtonDuplicationDestination};
+
 // Event codes returned by WaitWindowEvent.
 inline constexpr int kEventGadget = 13100;       // a control was used
 inline constexpr int kEventMenu = 13101;         // a menu command (the Main window has no menu)

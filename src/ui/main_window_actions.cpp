@@ -1,6 +1,7 @@
 #include "ui/main_window_actions.h"
 
 #include "engine/job_run.h"
+#include "engine/placeholders.h"
 #include "services/path_helpers.h"
 #include "ui/main_window.h"
 #include "ui/requesters.h"
@@ -9,20 +10,7 @@ namespace wendrix {
 
 namespace {
 
-struct PlaceholderButton {
-  Gadget button;
-  const char* text;
-};
-
-constexpr PlaceholderButton kPlaceholderButtons[] = {
-    {ButtonPathFilename, " %f "},
-    {ButtonPath, " %p "},
-    {ButtonFilename, " %n "},
-    {ButtonExtension, " %e "},
-    {ButtonHome, " %h "},
-    {ButtonTemp, " %t "},
-    {ButtonDuplicationDestination, " %d "},
-};
+static_assert(std::size(kPlaceholderButtons) == std::size(kPlaceholders));
 
 // The folder requesters open at the program's folder, or installed at the user's home; a cancel
 // leaves the field as it was.
@@ -84,9 +72,9 @@ void AppendPlaceholder(const std::string& text) {
 HandlerOutcome HandleMainWindowEvent(int event, JobHooks& hooks) {
   if (event != kEventGadget) return HandlerOutcome::kContinue;
   const int gadget = EventGadget();
-  for (const PlaceholderButton& placeholder : kPlaceholderButtons) {
-    if (gadget == placeholder.button) {
-      AppendPlaceholder(placeholder.text);
+  for (std::size_t i = 0; i < std::size(kPlaceholderButtons); ++i) {
+    if (gadget == kPlaceholderButtons[i]) {
+      AppendPlaceholder({' ', '%', kPlaceholders[i].letter, ' '});
       return HandlerOutcome::kContinue;
     }
   }

@@ -249,9 +249,11 @@ class DesktopProgramTest : public ::testing::Test {
   std::string X(const std::string& command) const {
     return Shell("DISPLAY=" + display_ + " " + command);
   }
-  // The first visible window whose name matches, once it is mapped.
-  std::string FindWindow(const std::string& name = "^Wendrix$") const {
-    return X("timeout 20 xdotool search --sync --onlyvisible --name '" + name + "'");
+  // The first visible window whose name matches, once it is mapped (with wait "": now, if any).
+  std::string FindWindow(const std::string& name = "^Wendrix$",
+                         const std::string& wait = "timeout 20 ") const {
+    return X(wait + "xdotool search " + (wait.empty() ? "" : "--sync ") + "--onlyvisible --name '" +
+             name + "'");
   }
   void Click(int x, int y) const {
     X("xdotool mousemove --window " + window_ + " " + std::to_string(x) + " " + std::to_string(y) +
@@ -290,13 +292,19 @@ TEST_F(DesktopProgramTest, APressIsSavedWhenTheCloseBoxSigtermOrTheServerGoingAw
     SCOPED_TRACE(end);
     ASSERT_NO_FATAL_FAILURE(Start("args %f", "false"));
     Click(kPathX, kPathY);
-    usleep(300'000);
+    // Then "Load Config": the program takes clicks in order, so its requester showing tells
+    // that the press was handled.
+    Click(60, 380);
+    const std::string requester = FindWindow("^Please choose some config file$");
+    ASSERT_FALSE(requester.empty());
+    if (end != "SIGTERM with a requester open") {
+      X(kCloseWindow + " " + requester);
+      ASSERT_TRUE(WaitUntil([&] { return FindWindow("^Please choose", "").empty(); }));
+    }
     if (end == "close box") {
       X(kCloseWindow + " " + window_);
       ASSERT_EQ(program_->WaitForExit(), 0);
     } else if (end == "SIGTERM with a requester open") {
-      Click(60, 380);  // "Load Config": its requester opens and waits
-      ASSERT_FALSE(FindWindow("^Please choose some config file$").empty());
       ASSERT_TRUE(program_->Terminate());
       ASSERT_EQ(program_->WaitForExit(), 0);
     } else {
@@ -315,7 +323,7 @@ TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
   const std::string alert = FindWindow("^Alert$");
   ASSERT_FALSE(alert.empty());
   X(kCloseWindow + " " + alert);
-  usleep(500'000);
+  ASSERT_TRUE(WaitUntil([&] { return FindWindow("^Alert$", "").empty(); }));
   Click(kPathX, kPathY);  // pressed while the command runs, in this order
   Click(205, 340);        // "%h : Home"
   X(kCloseWindow + " " + window_);
@@ -359,7 +367,6 @@ TEST_F(DesktopProgramTest, OutputShowsInARealTerminalWhoseEndEndsTheProgram) {
   Click(kStartX, kStartY);
   const std::string terminal = FindWindow("^Wendrix console - 2 commands, 0 failed$");
   ASSERT_FALSE(terminal.empty());
-  usleep(500'000);
   X("import -window " + terminal + " " + WENDRIX_BINARY_DIR + "/console-screenshot.png");
   X("xdotool windowkill " + terminal);
   ASSERT_EQ(program_->WaitForExit(), 0);

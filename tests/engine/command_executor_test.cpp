@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -200,10 +201,64 @@ TEST_F(ExecutorTest, FrontEndThatStopsAtTheFirstFailureHearsItBeforeTheSlowerOne
     return std::ranges::all_of(outcomes,
                                [](const CommandOutcome& o) { return o.wait_status == 0; });
   };
+  // Our own standard input a pipe, as a terminal or a file would be: theirs is still /dev/null.
+  int input[2];
+  ASSERT_EQ(pipe(input), 0);
+  const int saved_input = dup(STDIN_FILENO);
+  dup2(input[0], STDIN_FILENO);
   EXPECT_EQ(Run(2, "stdin echo %n %e %p%n"), JobOutcome::kFinished);
+  dup2(saved_input, STDIN_FILENO);
+  for (int fd : {saved_input, input[0], input[1]}) close(fd);
   EXPECT_EQ(starts, 2);
   EXPECT_EQ(ended, (std::vector<std::string>{"b.fail", "a.waitfor"}));
   EXPECT_EQ(console.bytes, "/dev/null\na\n/dev/null\nb\n");
+}
+
+TEST_F(ExecutorTest, NeverMoreThanJobsAtOnceAndNothingShownWhileTheConsoleIsBackedUp) {
+  // The first four wait until the fifth is asked for, so a fifth started before one of them had
+  // ended would find four running. The console is backed up until all have ended: until then
+  // nothing may be written to it, neither as it comes nor from what is held.
+  MakeFiles({"a", "b", "c", "d", "e"});
+  std::size_t most_running = 0;
+  bool shown_early = false;
+  hooks.keep_going = [&] {
+    most_running = std::max(most_running, static_cast<std::size_t>(starts) - ended.size());
+    return true;
+  };
+  console.backlog = [&] { return ended.size() < 5 ? std::size_t{1} << 30 : 0; };
+  console.state = [&] {
+    if (starts == 4) testing::WriteFile(out / "go", "");
+    shown_early |= !console.bytes.empty() && ended.size() < 5;
+    return ConsoleState::kOpen;
+  };
+  EXPECT_EQ(Run(4, "waitfor " + out / "go" + " echo %n"), JobOutcome::kFinished);
+  EXPECT_EQ(most_running, 3u);
+  EXPECT_FALSE(shown_early);
+  EXPECT_EQ(console.bytes, "a\nb\nc\nd\ne\n");
+}
+
+TEST_F(ExecutorTest, WhatACommandWritesOnItsTurnComesAfterWhatWasHeldOfIt) {
+  // b has written more than one pass shows when a ends; once its held output is being shown it
+  // writes a last line, which must wait behind the rest of what is held.
+  MakeFiles({"a.0", "b.3000000"});
+  testing::WriteFile(out / "go-b", "");
+  testing::WriteFile(out / "turn-a", "");
+  console.state = [&] {
+    if (fs::exists(out / "held-b")) testing::WriteFile(out / "go-a", "");
+    return ConsoleState::kOpen;
+  };
+  hooks.output_starting = [&](const std::string& full_path) {
+    if (full_path == dir / "a.0") return;
+    testing::WriteFile(out / "turn-b", "");
+    EXPECT_TRUE(testing::WaitUntil([&] { return fs::exists(out / "last-b"); }));
+  };
+  const std::string o = out.Path() + "/";
+  EXPECT_EQ(Run(2, "waitfor " + o + "go-%n bytes %e touch " + o + "held-%n waitfor " + o +
+                       "turn-%n echo %n-last touch " + o + "last-%n"),
+            JobOutcome::kFinished);
+  EXPECT_EQ(console.bytes.size(), 3'000'014u);
+  EXPECT_EQ(console.bytes.substr(0, 7) + console.bytes.substr(console.bytes.size() - 7),
+            "a-last\nb-last\n");
 }
 
 }  // namespace

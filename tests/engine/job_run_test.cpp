@@ -99,8 +99,7 @@ class JobTest : public ::testing::Test {
 TEST_F(JobTest, OutputArrivesUnchangedInPiecesOfAtMostOneChunkWhileTheIdleHookGoesOn) {
   int idle_calls = 0;
   hooks.idle = [&] { ++idle_calls; };
-  std::string pattern(8192, '\0');
-  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>(i & 0xFF);
+  const std::string pattern = testing::ChildBytes(8192);
   // The child writes everything at once and then waits, so one poll sees all of it. Standard
   // error does not go through the console.
   const std::vector<std::pair<int, std::vector<std::size_t>>> cases = {

@@ -2,7 +2,8 @@
 // carried out in order:
 //   args            print every remaining argument, each followed by "\n"
 //   args0           print every remaining argument, each followed by a NUL byte
-//   bytes N         write N bytes (a repeating 0..255 pattern) to standard output
+//   bytes N         write N bytes to standard output: byte k is k ^ k >> 8 ^ k >> 16, which no
+//                   shorter run of it repeats
 //   text T          write T to standard output
 //   echo T          write T and "\n" to standard output
 //   stderr T        write T to standard error
@@ -47,9 +48,14 @@ int main(int argc, char** argv) {
       }
     } else if (op == "bytes") {
       std::vector<char> chunk(65536);
-      for (size_t k = 0; k < chunk.size(); ++k) chunk[k] = static_cast<char>(k & 0xFF);
-      for (long count = std::strtol(next().c_str(), nullptr, 10); count > 0; count -= 65536)
-        WriteAll(1, {chunk.data(), static_cast<size_t>(std::min<long>(count, 65536))});
+      const long total = std::strtol(next().c_str(), nullptr, 10);
+      for (long done = 0; done < total; done += 65536) {
+        for (size_t k = 0; k < chunk.size(); ++k) {
+          const size_t n = static_cast<size_t>(done) + k;
+          chunk[k] = static_cast<char>(n ^ n >> 8 ^ n >> 16);
+        }
+        WriteAll(1, {chunk.data(), static_cast<size_t>(std::min<long>(total - done, 65536))});
+      }
     } else if (op == "text") {
       WriteAll(1, next());
     } else if (op == "echo") {

@@ -102,8 +102,7 @@ TEST(TerminalConsoleOutput, BytesArriveUnchangedCommandsShareTheWindowAndAFreeze
     EXPECT_EQ(console.CheckIdle(), ConsoleState::kOpen);
   }
   EXPECT_GT(held_back, 0u);
-  std::string pattern(1 << 19, '\0');  // what "bytes" writes
-  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<char>(i & 0xFF);
+  const std::string pattern = testing::ChildBytes(1 << 19);
   ASSERT_TRUE(terminal.Ended()) << "the window outlived the console";
   // The prompt on stderr, the echo of a typed line before the line copied from the pipe; a
   // process group of its own for the interrupt to reach.

@@ -23,6 +23,7 @@ class RecordingConsole : public Console {
     return static_cast<std::int64_t>(length);
   }
   ConsoleState Service() override { return state ? state() : ConsoleState::kOpen; }
+  std::size_t Pending() const override { return backlog ? backlog() : 0; }
 
   // Forgets what was written; the state function stays.
   void Clear() {
@@ -39,6 +40,8 @@ class RecordingConsole : public Console {
   int opens = 0;
   // What Service answers; kOpen without one.
   std::function<ConsoleState()> state;
+  // What Pending answers, the bytes still waiting to be shown; none without one.
+  std::function<std::size_t()> backlog;
 };
 
 }  // namespace wendrix::testing

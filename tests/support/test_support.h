@@ -19,6 +19,14 @@ namespace wendrix::testing {
 
 inline const char* TestChild() { return WENDRIX_TEST_CHILD; }
 
+// What the test child's "bytes count" writes: byte k is k ^ k >> 8 ^ k >> 16, so that no
+// shorter run repeats and a piece out of place shows.
+inline std::string ChildBytes(std::size_t count) {
+  std::string bytes(count, '\0');
+  for (std::size_t k = 0; k < count; ++k) bytes[k] = static_cast<char>(k ^ k >> 8 ^ k >> 16);
+  return bytes;
+}
+
 class TempDir {
  public:
   TempDir() {
