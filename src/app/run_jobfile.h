@@ -10,11 +10,6 @@
 
 namespace wendrix {
 
-// word between single quotes, every byte literal; a word holding a line break as $'...' with
-// the break escaped, so that one line always holds one whole command (bash, zsh and ksh read
-// that form).
-std::string ShellQuote(std::string_view word);
-
 // The program and its arguments, each quoted, separated by blanks.
 std::string ShellCommand(const CommandLine& line);
 

@@ -52,9 +52,17 @@ std::string NoConsoleWindowText(const std::vector<TerminalLauncher>& launchers) 
          "opens your terminal with a program, such as \"xterm -e\".";
 }
 
-std::string ShellQuote(const std::string& text) {
+std::string ShellQuote(std::string_view word, QuoteBreaks breaks) {
+  if (breaks == QuoteBreaks::kOneLine && word.find('\n') != std::string_view::npos) {
+    std::string quoted = "$'";
+    for (char c : word) {
+      if (c == '\\' || c == '\'') quoted += '\\';
+      quoted += c == '\n' ? std::string("\\n") : std::string(1, c);
+    }
+    return quoted + "'";
+  }
   std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace wendrix {
@@ -36,8 +37,11 @@ std::vector<std::string> TerminalLaunchArguments(const TerminalLauncher& launche
                                                  const std::string& relay,
                                                  const std::string& socket_path);
 
-// text in single quotes, as a POSIX shell reads it back whole.
-std::string ShellQuote(const std::string& text);
+// word in single quotes, as a POSIX shell reads it back whole. With kOneLine a word holding a
+// line break is written $'...' with the break escaped instead, so that one line holds one whole
+// command (bash, zsh and ksh read that form; a POSIX sh does not).
+enum class QuoteBreaks { kAsTheyAre, kOneLine };
+std::string ShellQuote(std::string_view word, QuoteBreaks breaks = QuoteBreaks::kAsTheyAre);
 
 pid_t StartTerminalLauncher(const TerminalLauncher& launcher, const std::string& relay,
                             const std::string& socket_path);

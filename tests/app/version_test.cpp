@@ -1,5 +1,7 @@
 // --version of every program: the project's version, printed without a display, and a failed
 // write of it reported.
+#include "wendrix/version.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -8,22 +10,15 @@
 #include <vector>
 
 #include "test_support.h"
-#include "wendrix/version.h"
 
 namespace wendrix {
 namespace {
 
-// Runs a shell command line with no display and without standard input: its exit status and
-// its standard output.
+using testing::RunShell;
+
+// Without a display.
 std::pair<int, std::string> RunLine(const std::string& line) {
-  const std::string shell =
-      "exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + line + " </dev/null";
-  FILE* pipe = popen(shell.c_str(), "r");
-  std::string out;
-  char buffer[256];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+  return RunShell("exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + line);
 }
 
 TEST(Version, EveryProgramPrintsTheProjectVersionWithoutADisplayOrFailsWhenItCannot) {

@@ -111,15 +111,6 @@ struct Program : Process {
   }
 };
 
-// Runs a shell command and gives the first line of its output.
-std::string Shell(const std::string& command) {
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
-  for (int c; (c = std::fgetc(pipe)) != EOF;) output += static_cast<char>(c);
-  pclose(pipe);
-  return output.substr(0, output.find('\n'));
-}
-
 std::string SettingsPath(const TempDir& dir) { return dir / "home/.config/Wendrix/default.ini"; }
 
 void WriteDefaultSettings(const TempDir& dir, const std::string& text) {
@@ -247,7 +238,8 @@ class DesktopProgramTest : public ::testing::Test {
 
   // Runs a shell command on the test's display: the first line of its output.
   std::string X(const std::string& command) const {
-    return Shell("DISPLAY=" + display_ + " " + command);
+    const std::string output = RunShell("DISPLAY=" + display_ + " " + command).second;
+    return output.substr(0, output.find('\n'));
   }
   // The first visible window whose name matches, once it is mapped (with wait "": now, if any).
   std::string FindWindow(const std::string& name = "^Wendrix$",
@@ -317,7 +309,9 @@ TEST_F(DesktopProgramTest, APressIsSavedWhenTheCloseBoxSigtermOrTheServerGoingAw
 }
 
 TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
-  ASSERT_NO_FATAL_FAILURE(Start("sleep 2000 args %f", "false", "a.txt"));
+  // The command waits until the test has clicked and asked to close.
+  const std::string parameters = "waitfor " + dir_ / "go args %f";
+  ASSERT_NO_FATAL_FAILURE(Start(parameters, "false", "a.txt"));
   Click(kStartX, kStartY);
   // No console window and the output in a file: the first run says so, then goes on.
   const std::string alert = FindWindow("^Alert$");
@@ -327,10 +321,11 @@ TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
   Click(kPathX, kPathY);  // pressed while the command runs, in this order
   Click(205, 340);        // "%h : Home"
   X(kCloseWindow + " " + window_);
+  WriteFile(dir_ / "go", "");
   ASSERT_EQ(program_->WaitForExit(), 0);
   EXPECT_EQ(ReadFile(dir_ / "program-output"), Tree() + "a.txt\n");
   EXPECT_EQ(ReadFile(SettingsPath(dir_)),
-            SettingsText(Tree(), "a.txt", TestChild(), "sleep 2000 args %f %f  %h "));
+            SettingsText(Tree(), "a.txt", TestChild(), parameters + " %f  %h "));
 }
 
 // The console played by a pseudo-terminal driven by a script: Ctrl+C during the first command,
@@ -339,7 +334,7 @@ TEST_F(DesktopProgramTest, InterruptingOrClosingTheConsoleEndsInOrder) {
   // The script, the parameters, and whether the command for b.txt ever starts.
   const std::tuple<const char*, const char*, bool> cases[] = {
       {"wait started-a\ntype \\x03\n", "text started-%n sleep 30000 text finished-%n", false},
-      {"wait started-b\nsleep 300\nclose\n", "text started-%n", true}};
+      {"wait started-b\nwait 2 commands, 0 failed\nclose\n", "text started-%n", true}};
   for (const auto& [script, parameters, b_runs] : cases) {
     TempDir terminal_dir;
     const std::string screen = terminal_dir / "screen", control = terminal_dir / "control";

@@ -25,22 +25,10 @@ using namespace testing;
 const std::string kProgram = std::string(WENDRIX_BINARY_DIR) + "/src/app/wendrix-run";
 const std::string kWendrixRun = "'" + kProgram + "'";
 
-// Runs a shell command line without standard input: its exit status, and its output and errors
-// together (unless the line sends its output elsewhere). The temporary paths hold no blank or
-// quote.
-std::pair<int, std::string> RunProgram(const std::string& line) {
-  FILE* pipe = popen(("exec 2>&1 </dev/null; " + line).c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-// Starts wendrix-run with options (shell words), its standard output on out_fd and its standard
-// error on err_fd (-1: the test's own), its input /dev/null. With own_terminal, out_fd is a
-// pseudo-terminal that becomes the terminal of the session it leads, and its standard input too.
-pid_t StartRun(const std::string& options, int out_fd, int err_fd = -1, bool own_terminal = false) {
+// Starts wendrix-run with options (shell words), its standard output on out_fd and its input
+// /dev/null. With own_terminal, out_fd is a pseudo-terminal that becomes the terminal of the
+// session it leads, and its standard input too.
+pid_t StartRun(const std::string& options, int out_fd, bool own_terminal) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (own_terminal) {
@@ -49,7 +37,6 @@ pid_t StartRun(const std::string& options, int out_fd, int err_fd = -1, bool own
     }
     dup2(own_terminal ? out_fd : open("/dev/null", O_RDONLY), 0);
     dup2(out_fd, 1);
-    if (err_fd >= 0) dup2(err_fd, 2);
     execl("/bin/sh", "sh", "-c", ("exec " + kWendrixRun + options).c_str(), nullptr);
     _exit(127);
   }
@@ -68,13 +55,6 @@ std::string ReadUntil(int fd, const std::string& text = "") {
       break;
   }
   return bytes;
-}
-
-// Options that run the test child over the files of tree.
-std::string Options(const TempDir& tree, const std::string& parameters,
-                    const std::string& more = "") {
-  return " --path " + tree.Path() + " --command " + TestChild() + " --parameters '" + parameters +
-         "' " + more;
 }
 
 // The transcript wendrix_run.t: commands as a user types them, each with its output and exit
@@ -114,10 +94,11 @@ TEST(WendrixRunTranscript, EveryCommandGivesTheOutputAndStatusWritten) {
     }
     std::string quoted;
     for (char c : command) quoted += c == '\'' ? "'\\''" : std::string(1, c);
-    auto [got_status, got] = RunProgram("exec bash -o pipefail -c '" + quoted + "'");
-    for (const auto& [path, name] : {std::pair{folder, "$WORK"}, {TestChild(), "$CHILD"},
-                                     {kProgram, "$RUN"}}) {
-      for (std::size_t at; (at = got.find(path)) != std::string::npos;) got.replace(at, path.size(), name);
+    auto [got_status, got] = RunShell("exec 2>&1; exec bash -o pipefail -c '" + quoted + "'");
+    for (const auto& [path, name] :
+         {std::pair{folder, "$WORK"}, {TestChild(), "$CHILD"}, {kProgram, "$RUN"}}) {
+      for (std::size_t at; (at = got.find(path)) != std::string::npos;)
+        got.replace(at, path.size(), name);
     }
     EXPECT_EQ(got, expected) << "wendrix_run.t:" << line_number;
     EXPECT_EQ(got_status, status) << "wendrix_run.t:" << line_number;
@@ -186,7 +167,7 @@ TEST_F(WendrixRun, NothingACommandStartedOutlivesTheRunWhateverEndsIt) {
       runs.emplace_back(StartRun(" --path " + tree.Path() + " --command /bin/sh --parameters '" +
                                      script + " " + c.mode + " " + mark + " " + TestChild() +
                                      " %f' --fail-fast -j " + jobs + " 2>/dev/null",
-                                 fds[1], -1, c.terminal),
+                                 fds[1], c.terminal),
                         fds[0]);
       close(fds[1]);
       // With several at once there is no terminal to read.
@@ -215,29 +196,6 @@ TEST_F(WendrixRun, NothingACommandStartedOutlivesTheRunWhateverEndsIt) {
     EXPECT_TRUE(c.signal != SIGINT || output.find("interrupts 1") != std::string::npos) << output;
     if (c.end != kCloseReader) close(fd);
   }
-}
-
-TEST_F(WendrixRun, ProgressLineOnlyOnATerminalAndOffItWhileACommandRuns) {
-  int master = -1, slave = -1;
-  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  const pid_t run = StartRun(Options(tree, "stderr %n exit 0", "--progress"), out[1], slave);
-  close(out[1]);
-  close(slave);
-  EXPECT_EQ(ReadUntil(out[0]), "");
-  int status = 0;
-  waitpid(run, &status, 0);
-  EXPECT_EQ(status, 0);
-  const std::string terminal = ReadUntil(master);
-  close(master);
-  // Each command's own error comes on a line cleared of the progress, which is drawn again after.
-  const std::string erase = "\r\033[K";
-  std::string expected = erase + "wendrix-run: 0/3 done, 0 failed, 0:00 elapsed" + erase;
-  EXPECT_EQ(terminal.substr(0, expected.size()), expected) << terminal;
-  for (const char* name : {"a", "b", "c"})
-    EXPECT_NE(terminal.find(erase + name + erase + "wendrix-run: "), std::string::npos) << terminal;
-  EXPECT_EQ(terminal.substr(terminal.size() - erase.size()), erase);
 }
 
 }  // namespace

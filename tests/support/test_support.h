@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,17 @@
 namespace wendrix::testing {
 
 inline const char* TestChild() { return WENDRIX_TEST_CHILD; }
+
+// Runs a shell command line with standard input /dev/null: its exit status (-1 when a signal
+// ended it) and its standard output.
+inline std::pair<int, std::string> RunShell(const std::string& line) {
+  FILE* pipe = popen(("exec </dev/null; " + line).c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
 
 // What the test child's "bytes count" writes: byte k is k ^ k >> 8 ^ k >> 16, so that no
 // shorter run repeats and a piece out of place shows.
