@@ -38,27 +38,9 @@ const char kSampleText[] =
     "CheckboxProcessFolders = 0\r\nStringDestination = \r\nStringCommand = %APPDIR%tool\r\n"
     "StringParameters = -q \"%f\"\r\n";
 
-// The file's seven lines and how they read back are wendrix-run's transcript's and the window's;
-// here what only the flows do.
-// Saving and loading themselves are the window's (its test); here what the requester is asked.
-TEST(SettingsFlows, ConfigRequesterProposesConfigBesideTheProgramOrInstalledInTheUsersFolder) {
-  TempDir dir;
-  FakeWindow window;  // its requester is cancelled: nothing happens, nothing is told
-  SaveConfigAction(window);
-  EXPECT_EQ(window.request, "Please choose some config file|" + ThisProgramFolder() +
-                                "Config/default.ini|Config files (*.ini)|*.ini|All files|*.*|0");
-  // Installed: the Wendrix folder of an absolute XDG_CONFIG_HOME, its Config folder made for it.
-  SetInstalledBinFolder(ThisProgramFolder());
-  setenv("XDG_CONFIG_HOME", (dir / "cfg//").c_str(), 1);
-  LoadConfigAction(window);
-  SetInstalledBinFolder("");
-  EXPECT_EQ(window.request.substr(0, window.request.find("|Config ")),
-            "Please choose some config file|" + dir / "cfg/Wendrix/Config/default.ini");
-  EXPECT_TRUE(std::filesystem::is_directory(dir / "cfg/Wendrix/Config"));
-  EXPECT_FALSE(std::filesystem::exists(ThisProgramFolder() + "Config"));
-  EXPECT_TRUE(window.messages.empty());
-}
-
+// The file's seven lines, how they read back and what the config requester proposes are
+// checked where a user sees them (wendrix-run's transcript, the window); here what only the
+// flows do.
 TEST(SettingsFlows, AtExitTheSettingsFolderIsMadeWithTheFoldersAboveIt) {
   TempDir dir;
   FakeWindow window;

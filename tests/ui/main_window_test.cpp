@@ -278,7 +278,23 @@ TEST_F(MainWindowTest, BrowseButtonsOpenAtTheProgramFolderAndFillTheirFieldUnles
             "Please select a path where duplicating tree|" + dir_ / "photos/||Directories|");
   Press(ButtonSelectCommand);
   EXPECT_EQ(answers_.requester, "Please choose some exe file" + in + "Exe files|");
+  // The config requester proposes default.ini in the Config folder of the Wendrix folder of an
+  // absolute XDG_CONFIG_HOME, made for it; cancelled, nothing happens and nothing is told.
+  setenv("XDG_CONFIG_HOME", (dir_ / "cfg//").c_str(), 1);
+  Press(ButtonLoadConfig);
+  EXPECT_EQ(answers_.requester + answers_.message, "Please choose some config file|" +
+                                                       dir_ / "cfg/Wendrix/Config/" +
+                                                       "|default.ini|Config files (*.ini)|");
   SetInstalledBinFolder("");
+  // Not installed, in the Config folder beside the program, which is not made for it.
+  const std::string config = testing::ThisProgramFolder() + "Config";
+  Press(ButtonSaveConfig);
+  EXPECT_FALSE(std::filesystem::exists(config));
+  std::filesystem::create_directory(config);
+  Press(ButtonSaveConfig);
+  std::filesystem::remove(config);
+  EXPECT_EQ(answers_.requester.substr(0, answers_.requester.find("|Config ")),
+            "Please choose some config file|" + config + "/|default.ini");
 }
 
 TEST_F(MainWindowTest, SaveAndLoadConfigGoThroughTheRequesterAndReportFailures) {
