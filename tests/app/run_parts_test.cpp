@@ -12,18 +12,12 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// The values each option sets are in wendrix-run's transcript; what it cannot show is here.
-TEST(RunOptions, JobsInEveryFormAndAnythingAfterDashDashTheFile) {
-  const std::pair<Args, int> cases[] = {{{"-j0", "-"}, 0},
-                                        {{"--jobs", "12", "f.ini"}, 12},
-                                        {{"--jobs=3", "--search", "x"}, 3},
-                                        {{"-j", "2", "--", "--odd.ini"}, 2}};
-  for (const auto& [args, jobs] : cases) {
-    const ParsedRunOptions parsed = ParseRunOptions(args);
-    ASSERT_EQ(parsed.error, "") << args[0];
-    EXPECT_EQ(parsed.options.jobs, jobs) << args[0];
-  }
-  EXPECT_EQ(ParseRunOptions({"--", "--odd.ini"}).options.settings_file, "--odd.ini");
+// The values each option sets, and "--" before a file, are in wendrix-run's transcript; the
+// number of jobs it cannot show.
+TEST(RunOptions, JobsInEveryForm) {
+  const std::pair<Args, int> cases[] = {
+      {{"-j0"}, 0}, {{"--jobs", "12"}, 12}, {{"--jobs=3"}, 3}, {{"-j", "2", "f.ini"}, 2}};
+  for (const auto& [args, jobs] : cases) EXPECT_EQ(ParseRunOptions(args).options.jobs, jobs);
 }
 
 TEST(RunProgress, TextCountsTimesAndEstimatesFromThePaceSoFar) {

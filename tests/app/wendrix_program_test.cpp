@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -134,24 +133,6 @@ TEST(ProgramTest, LoadsOnlyADefaultFileWithContentAndSavesAtTheEnd) {
     ASSERT_EQ(program.WaitForExit(), 0);
     EXPECT_EQ(fs::is_directory(SettingsPath(dir)) ? "folder" : ReadFile(SettingsPath(dir)),
               expected);
-  }
-}
-
-TEST(ProgramTest, WithoutADisplayItSaysSoInOneLineAndEnds) {
-  // Neither display named, and an X display nobody serves.
-  const Environment cases[] = {
-      {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}},
-      {{"DISPLAY", ":4711"}, {"WAYLAND_DISPLAY", std::nullopt}},
-  };
-  for (const Environment& environment : cases) {
-    SCOPED_TRACE(environment[0].second.value_or("no DISPLAY"));
-    TempDir dir;
-    Program program(dir, false, "false", environment);
-    EXPECT_EQ(program.WaitForExit(), 1);
-    const std::string errors = ReadFile(dir / "program-errors");
-    EXPECT_EQ(errors.rfind("wendrix: ", 0), 0u) << errors;
-    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    EXPECT_FALSE(fs::exists(SettingsPath(dir)));
   }
 }
 

@@ -230,7 +230,8 @@ values stay where no option sets them.
   StringDestination = d^M
   StringCommand = --x^M
   StringParameters = -v %f^M
-  $ $RUN --search= --files --save forms.ini -- forms.ini && grep -E 'Search|Files' forms.ini | cat -v
+  $ cp forms.ini ./--odd.ini && $RUN --search= --files --save forms.ini -- --odd.ini &&
+  >   grep -E 'Search|Files' forms.ini | cat -v
   StringSearchText = ^M
   CheckboxProcessFiles = 1^M
   $ $RUN --path '' --search nopath job.ini

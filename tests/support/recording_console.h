@@ -30,10 +30,6 @@ class RecordingConsole : public Console {
     bytes.clear();
     pieces.clear();
   }
-  // Ends in `end` once something was written (the child has shown that it is ready).
-  void EndOnceWritten(ConsoleState end) {
-    state = [this, end] { return bytes.empty() ? ConsoleState::kOpen : end; };
-  }
 
   std::string bytes;                // everything written, in order
   std::vector<std::size_t> pieces;  // the length of each write
