@@ -4,8 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
+
+#include "services/fd_io.h"
 
 namespace wendrix {
 namespace {
@@ -69,16 +70,8 @@ void ProgressLine::Put(const std::string& bytes) {
     sink(bytes);
     return;
   }
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (!(n < 0 && errno == EINTR)) {
-      active_ = false;  // the terminal went away: no more progress
-      return;
-    }
-  }
+  // A terminal that went away gets no more progress.
+  if (WriteAll(fd_, bytes, WhenFull::kStop) < 0) active_ = false;
 }
 
 }  // namespace wendrix

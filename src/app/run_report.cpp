@@ -4,8 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
+
+#include "services/fd_io.h"
 
 namespace wendrix {
 namespace {
@@ -75,15 +76,7 @@ void RunReport::Tell(const std::string& line) {
     sink(text);
     return;
   }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(STDERR_FILENO, text.data() + done, text.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (!(n < 0 && errno == EINTR)) {
-      return;  // nowhere to tell it
-    }
-  }
+  WriteAll(STDERR_FILENO, text, WhenFull::kStop);
 }
 
 }  // namespace wendrix

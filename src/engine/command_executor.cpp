@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "services/clock.h"
+#include "services/fd_io.h"
 #include "services/path_helpers.h"
 #include "services/spawn.h"
 
@@ -411,13 +412,7 @@ void CommandExecutor::PassError(const char* data, std::size_t length) {
     return;
   }
   // Without a front end that takes them they go where ours go, as far as it takes them now.
-  while (length > 0) {
-    const ssize_t n = write(STDERR_FILENO, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    data += n;
-    length -= static_cast<std::size_t>(n);
-  }
+  WriteAll(STDERR_FILENO, {data, length}, WhenFull::kStop);
 }
 
 }  // namespace wendrix

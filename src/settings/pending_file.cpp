@@ -13,6 +13,8 @@
 #include <random>
 #include <utility>
 
+#include "services/fd_io.h"
+
 namespace wendrix {
 
 namespace {
@@ -72,19 +74,6 @@ mode_t NewFileMode() {
     umask(mask);
   }
   return 0666 & ~mask;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = write(fd, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 // Where a save of target names its temporary file, up to the six random characters.
@@ -220,7 +209,7 @@ bool PendingFile::Fill(std::string_view text) {
   } else if (fchmod(fd, NewFileMode()) != 0) {
     return false;
   }
-  return WriteAll(fd, text) && fsync(fd) == 0;
+  return WriteAll(fd, text) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
 }
 
 // Gives the anonymous file a temporary name beside the target, for the rename.

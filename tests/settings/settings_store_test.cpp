@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "settings/settings_parser.h"
 #include "test_support.h"
 
 namespace wendrix {
@@ -47,15 +46,6 @@ TEST(StoreRead, ByteOrderMarkAndKeysThatFoldOnlyAsciiLetters) {
   EXPECT_EQ(ReadFrom("\xEF\xBB\xBFK = caf\xC3\xA9 \xFF\x80 \na\xC9 = v", {"k", "a\xE9"}),
             (Texts{"caf\xC3\xA9 \xFF\x80", "<none>"}));
   EXPECT_EQ(StoreReadString("K", " as given "), " as given ");  // no store in use
-}
-
-// The conversion a single-byte system applies to the values of a file with the UTF-8 mark.
-TEST(StoreRead, Utf8ValuesBecomeSingleBytesByTheTable) {
-  EXPECT_EQ(detail::Utf8ToSingleByte("a\xC3\xA9z"), "a\xE9z");    // two bytes, below 0x100
-  EXPECT_EQ(detail::Utf8ToSingleByte("\xC4\x80|\xC3x"), "?|?x");  // above 0xFF; no continuation
-  EXPECT_EQ(detail::Utf8ToSingleByte("\xE2\x82\xAC\xF0\x9F\x98\x80."), "??.");
-  EXPECT_EQ(detail::Utf8ToSingleByte("\x80\xFF\xE2\x82"), "");  // stray, invalid, cut short
-  EXPECT_EQ(detail::SingleByteToUtf8("\xE9z"), "\xC3\xA9z");
 }
 
 TEST(StoreSave, FileIsReplacedAtCloseOnlyWhenEverythingCanBeWritten) {
