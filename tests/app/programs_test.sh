@@ -23,10 +23,12 @@ for program in "$@"; do
   [ "$name" = wendrix ] || continue
   # Neither display named, and an X display nobody serves.
   for display in "" :4711; do
+    want="wendrix: cannot connect to the display (DISPLAY=$display)"
+    [ -n "$display" ] ||
+      want="wendrix: no display to open the window on: neither DISPLAY nor WAYLAND_DISPLAY is set"
     errors=$(nodisplay ${display:+DISPLAY=$display} "$program" 2>&1 >/dev/null)
     status=$?
-    [ "$status" -eq 1 ] && [ "$(printf '%s\n' "$errors" | wc -l)" -eq 1 ] &&
-      [ "${errors#wendrix: }" != "$errors" ] || fail "wendrix on '$display': $status: $errors"
+    [ "$status" -eq 1 ] && [ "$errors" = "$want" ] || fail "wendrix on '$display': $status: $errors"
     [ -z "$(ls -A "$home")" ] || fail "wendrix on '$display' saved: $(ls -AR "$home")"
   done
 done

@@ -213,6 +213,8 @@ class DesktopProgramTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return ReadFile(number).find('\n') != std::string::npos; }))
         << "Xvfb did not start";
     display_ = ":" + ReadFile(number).substr(0, ReadFile(number).find('\n'));
+    // Listening is not yet answering: the program and xdotool start once a client gets in.
+    ASSERT_TRUE(WaitUntil([&] { return !X("xdotool getdisplaygeometry").empty(); }));
     fs::create_directories(dir_ / "tree");
     for (const char* name : {"a.txt", "b.txt"}) WriteFile(dir_ / "tree/" + name, "");
   }
@@ -222,11 +224,15 @@ class DesktopProgramTest : public ::testing::Test {
     const std::string output = RunShell("DISPLAY=" + display_ + " " + command).second;
     return output.substr(0, output.find('\n'));
   }
-  // The first visible window whose name matches, once it is mapped (with wait "": now, if any).
-  std::string FindWindow(const std::string& name = "^Wendrix$",
-                         const std::string& wait = "timeout 20 ") const {
-    return X(wait + "xdotool search " + (wait.empty() ? "" : "--sync ") + "--onlyvisible --name '" +
-             name + "'");
+  // The first visible window whose name matches, waited for (up to 20 s) unless wait is false.
+  // xdotool gives up when a window goes away while it looks, so it looks again.
+  std::string FindWindow(const std::string& name = "^Wendrix$", bool wait = true) const {
+    const std::string search =
+        std::string(wait ? "timeout 20 xdotool search --sync" : "xdotool search") +
+        " --onlyvisible --name '" + name + "'";
+    std::string found;
+    WaitUntil([&] { return !(found = X(search)).empty() || !wait; }, 20000);
+    return found;
   }
   void Click(int x, int y) const {
     X("xdotool mousemove --window " + window_ + " " + std::to_string(x) + " " + std::to_string(y) +
@@ -272,7 +278,7 @@ TEST_F(DesktopProgramTest, APressIsSavedWhenTheCloseBoxSigtermOrTheServerGoingAw
     ASSERT_FALSE(requester.empty());
     if (end != "SIGTERM with a requester open") {
       X(kCloseWindow + " " + requester);
-      ASSERT_TRUE(WaitUntil([&] { return FindWindow("^Please choose", "").empty(); }));
+      ASSERT_TRUE(WaitUntil([&] { return FindWindow("^Please choose", false).empty(); }));
     }
     if (end == "close box") {
       X(kCloseWindow + " " + window_);
@@ -298,7 +304,7 @@ TEST_F(DesktopProgramTest, InputAndACloseRequestDuringARunAreHandledAfterIt) {
   const std::string alert = FindWindow("^Alert$");
   ASSERT_FALSE(alert.empty());
   X(kCloseWindow + " " + alert);
-  ASSERT_TRUE(WaitUntil([&] { return FindWindow("^Alert$", "").empty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return FindWindow("^Alert$", false).empty(); }));
   Click(kPathX, kPathY);  // pressed while the command runs, in this order
   Click(205, 340);        // "%h : Home"
   X(kCloseWindow + " " + window_);
